@@ -1,5 +1,5 @@
 // Our host's action descriptors: the value model, string IDs, the flattened
-// byte layout (the descriptor layout of PSD files) and the C routine tables of
+// byte layout (the public descriptor layout of image documents) and the C routine tables of
 // the action descriptor, action list, action control and ZString suites plus
 // the write-descriptor routines.
 //
