@@ -137,11 +137,15 @@ ViewState defaultImportViewState();
 // writer frees what it made, leaves the keys already put in `target`, writes
 // nothing further and returns false; the caller's chain stops as well.
 //
-// They also return false, writing nothing, when `target` is null or a suite
-// or routine they call is missing. True means every key was reached.
+// They also return false, writing nothing, when `target` is null or a routine
+// the writers rely on is missing: make, free, the integer, float, boolean and
+// object puts and the identifier lookup; with a state name also the ZString
+// put and the ZString suite's make and release. The list suite is not used.
+// True means the writer reached its last key.
 
 // `stateName` is optional (null: no "key3DStateName"); when given it must be
-// NUL-terminated UTF-16. It is copied into a host ZString released after use.
+// NUL-terminated UTF-16. It is copied into a host ZString released after use;
+// when the host cannot make that ZString the name is left out.
 bool writeViewState(const DescriptorSuites& suites, const ViewState& state,
                     const char16_t* stateName, DescriptorRef target);
 bool writeRenderSettings(const DescriptorSuites& suites, const RenderSettings& settings,
