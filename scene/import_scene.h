@@ -1,15 +1,476 @@
-// The in-memory 3D scene handed from the model reader to the descriptor writers.
+// The in-memory 3D scene handed from the model reader to the descriptor
+// writers: lights, cameras, meshes, materials and animation key sets, each a
+// list in insertion order, plus a few scene-wide settings. Its vocabulary is
+// the host's, not the ModelFile's.
+//
+// The scene owns every element, array and record reachable from it. All of
+// its memory comes from the scene allocation gate (scene/scene_memory.h);
+// every operation below reports exhausted memory as a null or false result
+// and leaves what it was adding to valid and unchanged. Nothing here checks
+// indices (polygon corners, material indices): they are stored as given.
 #pragma once
 
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <iterator>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+
+#include "scene/scene_memory.h"
 
 namespace quillmesh {
 
-struct ImportScene {};
+// Longest texts, in bytes (the buffers they came from hold one byte more for
+// the terminator).
+inline constexpr std::size_t kSceneNameMaxLength = 255;
+inline constexpr std::size_t kTexturePathMaxLength = 2047;
+// Preservation texts have no buffer limit; they are bounded so that their
+// length always fits the host's 32-bit data length.
+inline constexpr std::size_t kPreservationTextMaxLength = 0x7FFFFFFF;
 
-// A new scene read from the ModelFile at `path` (NUL-terminated UTF-16), or
-// null when none can be made. The caller releases it with releaseImportScene.
-ImportScene* loadSceneFromModelFile(const char16_t* path);
+inline constexpr std::size_t kSceneTextureMapCount = 32;
+// Array counts are 32-bit in the host's data; no array grows beyond this.
+inline constexpr std::size_t kSceneMaxEntries = 0x7FFFFFFF;
+
+// Narrow 8-bit text of at most MaxLength bytes. A text is taken up to its
+// first NUL byte and then cut to MaxLength bytes, as a NUL-terminated copy
+// into a buffer of MaxLength + 1 bytes would be.
+template <std::size_t MaxLength>
+class SceneText {
+  public:
+    static constexpr std::size_t kMaxLength = MaxLength;
+
+    SceneText() = default;
+    // Throws std::bad_alloc when the gate refuses (scene code catches it).
+    explicit SceneText(std::string_view text) : text_(clip(text)) {}
+
+    // False, and the text unchanged, when memory is exhausted.
+    bool assign(std::string_view text) noexcept {
+        const std::string_view clipped = clip(text);
+        try {
+            text_.assign(clipped.data(), clipped.size());
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    std::string_view view() const noexcept { return {text_.data(), text_.size()}; }
+    const char* c_str() const noexcept { return text_.c_str(); }
+    std::size_t size() const noexcept { return text_.size(); }
+    bool empty() const noexcept { return text_.empty(); }
+
+    // The stored form of `text`.
+    static constexpr std::string_view clip(std::string_view text) noexcept {
+        const std::size_t end = text.find('\0');
+        if (end != std::string_view::npos) {
+            text = text.substr(0, end);
+        }
+        return text.substr(0, MaxLength);
+    }
+
+  private:
+    SceneString text_;
+};
+
+using SceneName = SceneText<kSceneNameMaxLength>;
+using SceneTexturePath = SceneText<kTexturePathMaxLength>;
+using ScenePreservationText = SceneText<kPreservationTextMaxLength>;
+
+template <class T>
+class SceneList;
+
+// The link every list element carries. Only SceneList sets it, so a list's
+// tail and size always match its chain.
+template <class T>
+class SceneListLink {
+  public:
+    const T* next() const noexcept { return next_.get(); }
+    T* next() noexcept { return next_.get(); }
+
+  private:
+    friend class SceneList<T>;
+    SceneOwner<T> next_;
+};
+
+// A singly linked list in insertion order that owns its elements. Appending
+// is O(1) (the list keeps its tail); releasing walks the chain instead of
+// recursing, so long lists cannot exhaust the stack.
+template <class T>
+class SceneList {
+  public:
+    template <class Element>
+    class Iterator {
+      public:
+        using iterator_category = std::forward_iterator_tag;
+        using value_type = std::remove_const_t<Element>;
+        using difference_type = std::ptrdiff_t;
+        using pointer = Element*;
+        using reference = Element&;
+
+        Iterator() = default;
+        explicit Iterator(Element* element) : element_(element) {}
+        reference operator*() const { return *element_; }
+        pointer operator->() const { return element_; }
+        Iterator& operator++() {
+            element_ = element_->next();
+            return *this;
+        }
+        Iterator operator++(int) {
+            Iterator before = *this;
+            ++*this;
+            return before;
+        }
+        friend bool operator==(const Iterator&, const Iterator&) = default;
+
+      private:
+        Element* element_ = nullptr;
+    };
+
+    SceneList() = default;
+    ~SceneList() { clear(); }
+    SceneList(const SceneList&) = delete;
+    SceneList& operator=(const SceneList&) = delete;
+
+    // Clears the element's own link (releasing anything chained behind it)
+    // and links it behind the last element. Null is ignored.
+    void append(SceneOwner<T> element) noexcept {
+        if (!element) {
+            return;
+        }
+        element->next_.reset();
+        T* const added = element.get();
+        if (tail_ == nullptr) {
+            head_ = std::move(element);
+        } else {
+            tail_->next_ = std::move(element);
+        }
+        tail_ = added;
+        ++size_;
+    }
+
+    T* first() noexcept { return head_.get(); }
+    const T* first() const noexcept { return head_.get(); }
+    T* last() noexcept { return tail_; }
+    const T* last() const noexcept { return tail_; }
+    std::size_t size() const noexcept { return size_; }
+    bool empty() const noexcept { return size_ == 0; }
+
+    Iterator<T> begin() noexcept { return Iterator<T>(head_.get()); }
+    Iterator<T> end() noexcept { return Iterator<T>(); }
+    Iterator<const T> begin() const noexcept { return Iterator<const T>(head_.get()); }
+    Iterator<const T> end() const noexcept { return Iterator<const T>(); }
+
+  private:
+    // Only the destructor removes elements: an element stays where it is for
+    // as long as its list lives, so pointers to it (the material index's)
+    // stay valid.
+    void clear() noexcept {
+        while (head_) {
+            SceneOwner<T> rest = std::move(head_->next_);
+            head_ = std::move(rest);
+        }
+        tail_ = nullptr;
+        size_ = 0;
+    }
+
+    SceneOwner<T> head_;
+    T* tail_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// Optional record of data the host keeps for elements it wrote itself. An
+// absent text (nullopt) differs from an empty one in the descriptor.
+struct ScenePreservation {
+    std::optional<ScenePreservationText> id;
+    std::optional<ScenePreservationText> subId;
+    std::optional<ScenePreservationText> name;
+    std::optional<ScenePreservationText> extraData;
+    int32_t flags = 0;
+    std::optional<ScenePreservationText> controller;
+    std::optional<ScenePreservationText> animations;
+    std::optional<ScenePreservationText> effectProfiles;
+};
+
+struct SceneVector3 {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    friend bool operator==(const SceneVector3&, const SceneVector3&) = default;
+};
+
+struct SceneUV {
+    double u = 0.0;
+    double v = 0.0;
+    friend bool operator==(const SceneUV&, const SceneUV&) = default;
+};
+
+// One line of a mesh: its first and second point arrays are written as
+// "lncl" and "lnfl"; `value` is not written.
+struct SceneLine {
+    SceneVector3 first;
+    SceneVector3 second;
+    int32_t value = 0;
+};
+
+// One corner of a polygon. The four per-corner indices live together, so a
+// polygon's index arrays can never disagree about its corner count.
+struct SceneCorner {
+    int32_t vertex = 0;
+    int32_t normal = 0;
+    int32_t uv = 0;
+    int32_t auxiliary = 0;  // the conversion sets it equal to the vertex index
+    friend bool operator==(const SceneCorner&, const SceneCorner&) = default;
+};
+
+struct ScenePolygon {
+    SceneArray<SceneCorner> corners;  // the corner count is corners.size()
+    int32_t attributeA = 0;
+    int32_t attributeB = 0;
+    int32_t materialIndex = 0;  // into the scene's material list, 0 = first
+
+    std::size_t cornerCount() const noexcept { return corners.size(); }
+};
+
+struct SceneLight : SceneListLink<SceneLight> {
+    SceneName name;
+    int32_t type = 0;
+    double positionX = 0.0;
+    double positionY = 0.0;
+    double positionZ = 0.0;
+    double targetX = 0.0;
+    double targetY = 0.0;
+    double targetZ = 0.0;
+    double red = 0.0;
+    double green = 0.0;
+    double blue = 0.0;
+    double hotspot = 0.0;
+    double falloff = 0.0;
+    int32_t shadow = 0;
+    bool attenuationOn = false;
+    int32_t attenuationType = 0;
+    double attenuationA = 0.0;
+    double attenuationB = 0.0;
+    double attenuationC = 0.0;
+    double outerRadius = 0.0;
+    double innerRadius = 0.0;
+    double multiplier = 0.0;
+    bool isonFlag = false;
+    double ssmlValue = 0.0;
+    SceneOwner<ScenePreservation> preservation;
+};
+
+struct SceneCamera : SceneListLink<SceneCamera> {
+    SceneName name;
+    double positionX = 0.0;
+    double positionY = 0.0;
+    double positionZ = 0.0;
+    double targetX = 0.0;
+    double targetY = 0.0;
+    double targetZ = 0.0;
+    double bank = 0.0;
+    double lens = 0.0;
+    bool orthographic = false;
+    double aspectRatio = 0.0;
+    double zoomFactor = 0.0;
+    SceneOwner<ScenePreservation> preservation;
+};
+
+// Row-major 4 x 4: row 0 columns 0..3, then row 1, and so on.
+using SceneMatrix = std::array<double, 16>;
+
+struct SceneMesh : SceneListLink<SceneMesh> {
+    SceneName name;
+    // The counts of the host's data are the arrays' sizes.
+    SceneArray<SceneVector3> vertices;  // stored as (x, -z, y) of the model
+    SceneArray<SceneUV> uvs;
+    SceneArray<ScenePolygon> polygons;
+    SceneArray<SceneLine> lines;
+    int32_t flags = 87;
+    int32_t hidden = 0;
+    int32_t shadow = 1;
+    SceneMatrix matrix{};  // all 0.0, not the identity
+    bool hmatFlag = false;
+    bool hsmtFlag = false;             // the conversion sets it when the mesh has no normals
+    SceneArray<SceneVector3> normals;  // stored as (x, -z, y) of the model
+    SceneArray<SceneVector3> vertexVectors;
+    bool misvFlag = false;
+    bool miscFlag = true;
+    bool missFlag = true;
+    bool misiFlag = false;
+    SceneOwner<ScenePreservation> preservation;
+};
+
+// One texture map slot of a material; the slot index is the map's type.
+struct SceneTextureMap {
+    SceneTexturePath path;
+    double strength = 1.0;
+    double uScale = 1.0;
+    double vScale = 1.0;
+    double uOffset = 0.0;
+    double vOffset = 0.0;
+    double angle = 0.0;
+    int32_t flags = 16;
+    double minimum = 0.0;
+    double maximum = 1.0;
+    bool mstyFlag = false;
+    SceneName paintType;
+    SceneName layerName;
+};
+
+struct SceneMaterial : SceneListLink<SceneMaterial> {
+    SceneMaterial() = default;
+    // Throws std::bad_alloc when the gate refuses (scene code catches it).
+    explicit SceneMaterial(std::string_view materialName) : name(materialName) {}
+
+    // Fixed at creation: the scene's name index refers to it.
+    const SceneName name;
+    double ambientRed = 30.0 / 255.0;
+    double ambientGreen = 30.0 / 255.0;
+    double ambientBlue = 30.0 / 255.0;
+    double diffuseRed = 192.0 / 255.0;
+    double diffuseGreen = 192.0 / 255.0;
+    double diffuseBlue = 192.0 / 255.0;
+    double specularRed = 192.0 / 255.0;
+    double specularGreen = 192.0 / 255.0;
+    double specularBlue = 192.0 / 255.0;
+    double emissiveRed = 0.0;
+    double emissiveGreen = 0.0;
+    double emissiveBlue = 0.0;
+    double shininess = 0.2;
+    double secondShininess = 1.0;
+    double transparency = 0.0;
+    double reflection = 0.15;
+    int32_t selfValue = 0;
+    int32_t shadValue = 4;
+    std::array<SceneTextureMap, kSceneTextureMapCount> maps{};
+    bool twoSided = true;
+    bool wireframe = false;
+    bool declFlag = false;
+    double wfszValue = 0.0;
+    double rfacValue = 1.0;
+    SceneOwner<ScenePreservation> preservation;
+};
+
+// One animation key. The comments name the key each value is written under.
+struct SceneKeyFrame {
+    double frameNumber = 0.0;      // "KAfn"
+    int32_t frameFlags = 0;        // "KAff"
+    double tension = 0.0;          // "KAft"
+    double continuity = 0.0;       // "KAfc"
+    double bias = 0.0;             // "KAfb"
+    double easeTo = 0.0;           // "KAet"
+    double easeFrom = 0.0;         // "KAef"
+    double rotation = 0.0;         // "KAro"
+    double value = 0.0;            // "KAvl"
+    double valueX = 0.0;           // "KAvx"
+    double valueY = 0.0;           // "KAvy"
+    double valueZ = 0.0;           // "KAvz"
+    bool quaternionValid = false;  // "KAuq"
+    double quaternionW = 0.0;      // "KAqw"
+    double quaternionX = 0.0;      // "KAqx"
+    double quaternionY = 0.0;      // "KAqy"
+    double quaternionZ = 0.0;      // "KAqz"
+};
+
+struct SceneKeyTrack : SceneListLink<SceneKeyTrack> {
+    SceneName name;
+    int32_t flags = 0;
+    SceneArray<SceneKeyFrame> keys;  // the key count is keys.size()
+};
+
+struct SceneKeySet : SceneListLink<SceneKeySet> {
+    SceneName name;
+    SceneName instanceName;
+    int32_t nodeId = 0;
+    int32_t parentId = 0;
+    int32_t flagsO = 0;
+    int32_t flagsT = 0;
+    double pivotX = 0.0;
+    double pivotY = 0.0;
+    double pivotZ = 0.0;
+    bool pivotPresent = false;
+    bool localMatrix = false;
+    SceneMatrix matrix{};
+    bool rgblFlag = false;
+    int32_t type = 0;
+    SceneList<SceneKeyTrack> positionTracks;
+    SceneList<SceneKeyTrack> rotationTracks;
+    SceneList<SceneKeyTrack> scaleTracks;
+    SceneList<SceneKeyTrack> colourTracks;
+    SceneList<SceneKeyTrack> fieldOfViewTracks;
+    SceneList<SceneKeyTrack> hotspotTracks;
+    SceneList<SceneKeyTrack> falloffTracks;
+    SceneList<SceneKeyTrack> rollTracks;
+    SceneList<SceneKeyTrack> hiddenTracks;
+    SceneList<SceneKeyTrack> morphTracks;
+    SceneOwner<ScenePreservation> preservation;
+};
+
+struct SceneGeoLocation {
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double altitude = 0.0;
+    int32_t altitudeMode = 0;
+    double heading = 0.0;
+    double tilt = 0.0;
+    double roll = 0.0;
+    double scaleX = 0.0;
+    double scaleY = 0.0;
+    double scaleZ = 0.0;
+};
+
+// Name -> first material of that name, kept by the scene for
+// findOrCreateMaterial over its own material list. Keys view the materials'
+// own (fixed) names. Materials appended to the list by other means
+// are taken into the index at the next lookup, so it always agrees with the
+// list; a name already present keeps its first material.
+class SceneMaterialIndex {
+  public:
+    // The first material named `name` (already in stored form), or null.
+    // Throws std::bad_alloc when catching up with the list needs memory.
+    SceneMaterial* find(SceneList<SceneMaterial>& materials, std::string_view name);
+    // Records a material about to be appended behind every indexed one.
+    // Throws std::bad_alloc (the index then stays as it was).
+    void add(SceneMaterial& material);
+
+  private:
+    void catchUp(SceneList<SceneMaterial>& materials);
+
+    using Entry = std::pair<const std::string_view, SceneMaterial*>;
+    std::unordered_map<std::string_view, SceneMaterial*, std::hash<std::string_view>,
+                       std::equal_to<std::string_view>, SceneAllocator<Entry>>
+        byName_;
+    SceneMaterial* lastIndexed_ = nullptr;  // null: nothing indexed yet
+};
+
+struct ImportScene {
+    SceneList<SceneLight> lights;
+    SceneList<SceneCamera> cameras;
+    SceneList<SceneMesh> meshes;
+    SceneList<SceneMaterial> materials;
+    SceneList<SceneKeySet> keySets;
+    // The single-precision 0.1 widened, as the host's own scenes carry it.
+    double ambientRed = static_cast<double>(0.1f);
+    double ambientGreen = static_cast<double>(0.1f);
+    double ambientBlue = static_cast<double>(0.1f);
+    double globalUnit = 1.0;
+    SceneName globalName;
+    int32_t animationStart = 0;
+    int32_t frameCount = 0;
+    double framesPerSecond = 30.0;
+    SceneName sceneName;
+    SceneOwner<SceneGeoLocation> geoLocation;
+    bool flip = false;
+    SceneMaterialIndex materialIndex;
+};
+
+// A new empty scene with its defaults, or null when memory is exhausted.
+ImportScene* createImportScene();
 
 // Frees the scene and everything it owns; null is ignored.
 void releaseImportScene(ImportScene* scene);
@@ -18,5 +479,52 @@ struct ImportSceneDeleter {
     void operator()(ImportScene* scene) const { releaseImportScene(scene); }
 };
 using ImportSceneOwner = std::unique_ptr<ImportScene, ImportSceneDeleter>;
+
+// A new scene read from the ModelFile at `path` (NUL-terminated UTF-16), or
+// null when none can be made. The caller releases it with releaseImportScene.
+ImportScene* loadSceneFromModelFile(const char16_t* path);
+
+// Links `element` behind the last element of `list` (its own link is cleared
+// first). O(1); cannot fail. Null is ignored.
+template <class T>
+void appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
+    list.append(std::move(element));
+}
+
+// The first material whose name equals `name` byte for byte (case-sensitive),
+// else a new material with the defaults, named by at most 255 bytes of `name`
+// and appended to the scene's materials. `name` is taken up to its first NUL
+// and cut to 255 bytes before it is compared, so a longer name finds the
+// material that its first 255 bytes created. Null only when memory is
+// exhausted (the list is then unchanged). Constant time on average, however
+// many materials there are.
+SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name);
+
+// A new mesh named by at most 255 bytes of `name`, with the mesh defaults and,
+// for each positive count, an array of exactly that many zeroed entries (a
+// count of 0 or less leaves the array empty). A positive polygon count gives
+// polygons without corners. Null when any allocation fails; nothing is kept.
+// The caller appends the mesh to the scene's mesh list.
+SceneOwner<SceneMesh> createSceneMesh(std::string_view name, int32_t vertexCount,
+                                      int32_t polygonCount, int32_t uvCount, int32_t normalCount,
+                                      int32_t lineCount, int32_t vertexVectorCount);
+
+// Append one entry, growing the array when it is full. `capacity` is the
+// caller's growth capacity for that array, updated in place: an empty array
+// gets `capacity` entries (at least 1); a full one (count equal to the
+// capacity, or no room left in the array) gets twice the capacity, or
+// count + 100 entries when that allocation fails. False when both fail or
+// the array already holds kSceneMaxEntries; the mesh and capacity are then
+// unchanged. pushVertex and pushNormal store (x, y, z) as (x, -z, y); pushUV
+// stores (u, v) unchanged. pushPolygon takes the polygon over (on failure it
+// is released).
+bool pushVertex(SceneMesh& mesh, double x, double y, double z, int32_t& capacity);
+bool pushNormal(SceneMesh& mesh, double x, double y, double z, int32_t& capacity);
+bool pushUV(SceneMesh& mesh, double u, double v, int32_t& capacity);
+bool pushPolygon(SceneMesh& mesh, ScenePolygon polygon, int32_t& capacity);
+
+// Releases every array the mesh owns (with each polygon's corners) and its
+// preservation record; the mesh itself stays, with no geometry.
+void releaseSceneMeshContents(SceneMesh& mesh);
 
 }  // namespace quillmesh

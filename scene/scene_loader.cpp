@@ -7,8 +7,4 @@ ImportScene* loadSceneFromModelFile(const char16_t*) {
     return nullptr;
 }
 
-void releaseImportScene(ImportScene* scene) {
-    delete scene;
-}
-
 }  // namespace quillmesh

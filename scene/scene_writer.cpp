@@ -1,0 +1,815 @@
+#include "scene/scene_writer.h"
+
+#include <bit>
+#include <cstdint>
+#include <limits>
+#include <new>
+#include <optional>
+#include <span>
+#include <utility>
+
+#include "scene/import_scene.h"
+#include "scene/scene_memory.h"
+
+namespace quillmesh {
+namespace {
+
+constexpr HostKey key(const char (&code)[5]) {
+    return HOST_FOURCC(code[0], code[1], code[2], code[3]);
+}
+
+// The host's data lengths are signed 32-bit.
+constexpr std::size_t kMaxBlockBytes = 0x7FFFFFFF;
+constexpr std::size_t kVector3Bytes = 24;
+constexpr std::size_t kUVBytes = 16;
+constexpr std::size_t kPolygonRecordBytes = 36;
+constexpr std::size_t kCornerRecordBytes = 16;
+// Reserved bytes of a polygon record: after the corner count, and at the end.
+constexpr std::size_t kPolygonGapBytes = 4;
+constexpr std::size_t kPolygonTailBytes = 16;
+
+// The routines the writer calls, checked once; references so that no call
+// below can meet a null table.
+struct Suites {
+    const ActionDescriptorSuite& descriptor;
+    const ActionListSuite& list;
+    const ActionControlSuite& control;
+};
+
+std::optional<Suites> usableSuites(const SceneWriterContext& context) {
+    const ActionDescriptorSuite* descriptor = context.suites.descriptor;
+    const ActionListSuite* list = context.suites.list;
+    const ActionControlSuite* control = context.suites.control;
+    if (descriptor == nullptr || list == nullptr || control == nullptr) {
+        return std::nullopt;
+    }
+    const bool complete = descriptor->make != nullptr && descriptor->free != nullptr &&
+                          descriptor->putInteger != nullptr && descriptor->putFloat != nullptr &&
+                          descriptor->putBoolean != nullptr && descriptor->putString != nullptr &&
+                          descriptor->putList != nullptr && descriptor->putObject != nullptr &&
+                          descriptor->putData != nullptr && descriptor->asHandle != nullptr &&
+                          list->make != nullptr && list->free != nullptr &&
+                          list->putFloat != nullptr && list->putObject != nullptr &&
+                          control->stringIDToTypeID != nullptr;
+    if (!complete) {
+        return std::nullopt;
+    }
+    return Suites{*descriptor, *list, *control};
+}
+
+// A descriptor the writer made, freed when the holder goes out of scope
+// unless it was released to a caller. A make that reports an error is taken
+// to have made nothing.
+class OwnedDescriptor {
+  public:
+    explicit OwnedDescriptor(const Suites& suites) : suite_(suites.descriptor) {
+        DescriptorRef made = nullptr;
+        if (suite_.make(&made) == 0) {
+            ref_ = made;
+        }
+    }
+    OwnedDescriptor(const Suites& suites, DescriptorRef adopted)
+        : suite_(suites.descriptor), ref_(adopted) {}
+    ~OwnedDescriptor() {
+        if (ref_ != nullptr) {
+            suite_.free(ref_);
+        }
+    }
+    OwnedDescriptor(const OwnedDescriptor&) = delete;
+    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+
+    DescriptorRef get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+    DescriptorRef release() { return std::exchange(ref_, nullptr); }
+
+  private:
+    const ActionDescriptorSuite& suite_;
+    DescriptorRef ref_ = nullptr;
+};
+
+class OwnedList {
+  public:
+    explicit OwnedList(const Suites& suites) : suite_(suites.list) {
+        ActionListRef made = nullptr;
+        if (suite_.make(&made) == 0) {
+            ref_ = made;
+        }
+    }
+    ~OwnedList() {
+        if (ref_ != nullptr) {
+            suite_.free(ref_);
+        }
+    }
+    OwnedList(const OwnedList&) = delete;
+    OwnedList& operator=(const OwnedList&) = delete;
+
+    ActionListRef get() const { return ref_; }
+    explicit operator bool() const { return ref_ != nullptr; }
+
+  private:
+    const ActionListSuite& suite_;
+    ActionListRef ref_ = nullptr;
+};
+
+// Typed puts on one descriptor. Their results are not examined: a value the
+// host refuses is simply missing from the descriptor.
+class Puts {
+  public:
+    Puts(const Suites& suites, DescriptorRef target) : suites_(suites), target_(target) {}
+
+    void integer(HostKey key, int32_t value) const {
+        suites_.descriptor.putInteger(target_, key, value);
+    }
+    void number(HostKey key, double value) const {
+        suites_.descriptor.putFloat(target_, key, value);
+    }
+    void boolean(HostKey key, bool value) const {
+        suites_.descriptor.putBoolean(target_, key, value ? 1 : 0);
+    }
+    void string(HostKey key, const char* text) const {
+        suites_.descriptor.putString(target_, key, text);
+    }
+    // `bytes` is at most kMaxBlockBytes long (every caller bounds it).
+    void data(HostKey key, std::span<const uint8_t> bytes) const {
+        suites_.descriptor.putData(target_, key, static_cast<int32_t>(bytes.size()), bytes.data());
+    }
+    void text(HostKey key, std::string_view text) const {
+        data(key, std::span(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    }
+    void list(HostKey key, const OwnedList& list) const {
+        suites_.descriptor.putList(target_, key, list.get());
+    }
+    // A host string ID, converted just before its put; 0 (refused by the put)
+    // when the host cannot convert it.
+    HostKey stringKey(const char* text) const {
+        HostKey id = 0;
+        if (suites_.control.stringIDToTypeID(text, &id) != 0) {
+            id = 0;
+        }
+        return id;
+    }
+
+  private:
+    const Suites& suites_;
+    DescriptorRef target_;
+};
+
+void appendObject(const Suites& suites, const OwnedList& list, HostKey classKey,
+                  const OwnedDescriptor& object) {
+    suites.list.putObject(list.get(), classKey, object.get());
+}
+
+// Little-endian bytes written into a zero-filled buffer from the scene
+// allocation gate. Every write is bounds-checked; a block that was not
+// filled exactly is never put.
+class ByteBlock {
+  public:
+    // False when entries x entryBytes does not fit the host's 32-bit length
+    // or the gate refuses the buffer.
+    bool allocate(std::size_t entries, std::size_t entryBytes) {
+        if (entryBytes == 0 || entries > kMaxBlockBytes / entryBytes) {
+            return false;
+        }
+        try {
+            bytes_.assign(entries * entryBytes, 0);
+        } catch (const std::bad_alloc&) {
+            return false;
+        }
+        return true;
+    }
+
+    void int32(int32_t value) { uint32(static_cast<uint32_t>(value)); }
+    void uint32(uint32_t value) {
+        for (int shift = 0; shift < 32; shift += 8) {
+            byte(static_cast<uint8_t>(value >> shift));
+        }
+    }
+    void float64(double value) {
+        const uint64_t bits = std::bit_cast<uint64_t>(value);
+        for (int shift = 0; shift < 64; shift += 8) {
+            byte(static_cast<uint8_t>(bits >> shift));
+        }
+    }
+    void vector3(const SceneVector3& value) {
+        float64(value.x);
+        float64(value.y);
+        float64(value.z);
+    }
+    // Reserved bytes: left as the zeros the buffer was filled with.
+    void skip(std::size_t count) {
+        if (count > bytes_.size() - cursor_) {
+            overrun_ = true;
+            cursor_ = bytes_.size();
+            return;
+        }
+        cursor_ += count;
+    }
+
+    bool complete() const { return !overrun_ && cursor_ == bytes_.size(); }
+    std::span<const uint8_t> bytes() const { return bytes_; }
+
+  private:
+    void byte(uint8_t value) {
+        if (cursor_ >= bytes_.size()) {
+            overrun_ = true;
+            return;
+        }
+        bytes_[cursor_++] = value;
+    }
+
+    SceneArray<uint8_t> bytes_;
+    std::size_t cursor_ = 0;
+    bool overrun_ = false;
+};
+
+// Fills one block with an entry per element and puts it. False when its
+// buffer cannot be obtained.
+template <class Entry, class Fill>
+bool putBlock(const Puts& puts, HostKey blockKey, std::span<const Entry> entries,
+              std::size_t entryBytes, Fill fill) {
+    ByteBlock block;
+    if (!block.allocate(entries.size(), entryBytes)) {
+        return false;
+    }
+    for (const Entry& entry : entries) {
+        fill(block, entry);
+    }
+    if (!block.complete()) {
+        return false;
+    }
+    puts.data(blockKey, block.bytes());
+    return true;
+}
+
+// The sum of the mesh's corner counts, saturating (a real mesh cannot come
+// near: every corner is 16 bytes of memory).
+std::size_t cornerTotal(const SceneMesh& mesh) {
+    std::size_t total = 0;
+    for (const ScenePolygon& polygon : mesh.polygons) {
+        const std::size_t count = polygon.cornerCount();
+        total = count > std::numeric_limits<std::size_t>::max() - total
+                    ? std::numeric_limits<std::size_t>::max()
+                    : total + count;
+    }
+    return total;
+}
+
+bool putMatrix(const Suites& suites, const Puts& puts, const SceneMatrix& matrix) {
+    OwnedList list(suites);
+    if (!list) {
+        return false;
+    }
+    for (double value : matrix) {
+        suites.list.putFloat(list.get(), value);
+    }
+    puts.list(key("Mtrx"), list);
+    return true;
+}
+
+DescriptorRef buildPreservation(const Suites& suites, const ScenePreservation& record) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return nullptr;
+    }
+    const Puts puts(suites, descriptor.get());
+    const auto textOrEmpty = [](const std::optional<ScenePreservationText>& text) {
+        return text.has_value() ? text->c_str() : "";
+    };
+    // Each text is bounded by kPreservationTextMaxLength, so it fits a data length.
+    const auto dataWhenPresent = [&](const char* keyText,
+                                     const std::optional<ScenePreservationText>& text) {
+        if (text.has_value()) {
+            puts.text(puts.stringKey(keyText), text->view());
+        }
+    };
+    puts.string(puts.stringKey("keyPreservationId"), textOrEmpty(record.id));
+    puts.string(puts.stringKey("keyPreservationSubId"), textOrEmpty(record.subId));
+    puts.string(puts.stringKey("keyPreservationName"), textOrEmpty(record.name));
+    dataWhenPresent("keyPreservationExtra", record.extraData);
+    puts.integer(puts.stringKey("keyPreservationFlags"), record.flags);
+    dataWhenPresent("keyPreservationController", record.controller);
+    dataWhenPresent("keyPreservationAnimations", record.animations);
+    dataWhenPresent("keyPreservationEffectProfiles", record.effectProfiles);
+    return descriptor.release();
+}
+
+// "pRes" on the element when it has a record. False when a descriptor or list
+// cannot be made.
+bool putPreservation(const Suites& suites, const Puts& element, const ScenePreservation* record) {
+    if (record == nullptr) {
+        return true;
+    }
+    OwnedList list(suites);
+    if (!list) {
+        return false;
+    }
+    const OwnedDescriptor descriptor(suites, buildPreservation(suites, *record));
+    if (!descriptor) {
+        return false;
+    }
+    appendObject(suites, list, key("pRob"), descriptor);
+    element.list(key("pRes"), list);
+    return true;
+}
+
+void putRootValues(const Puts& root, const ImportScene& scene) {
+    root.integer(key("VrsM"), 1);
+    root.integer(key("VrsN"), 0);
+    root.number(key("GamR"), scene.ambientRed);
+    root.number(key("GamG"), scene.ambientGreen);
+    root.number(key("GamB"), scene.ambientBlue);
+    root.number(key("Gunt"), scene.globalUnit);
+    root.integer(key("Gast"), scene.animationStart);
+    root.integer(key("Gfrm"), scene.frameCount);
+    root.number(key("Gfps"), scene.framesPerSecond);
+    root.string(key("GRNm"), scene.globalName.c_str());
+    root.string(key("Nm  "), scene.sceneName.c_str());
+    root.boolean(root.stringKey("flip"), scene.flip);
+}
+
+bool writeGeoLocation(const Suites& suites, const Puts& root, const SceneGeoLocation* geo) {
+    if (geo == nullptr) {
+        return true;
+    }
+    OwnedList list(suites);
+    OwnedDescriptor descriptor(suites);
+    if (!list || !descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.number(key("GeLa"), geo->latitude);
+    puts.number(key("GeLo"), geo->longitude);
+    puts.number(key("GeAl"), geo->altitude);
+    puts.integer(key("GeAm"), geo->altitudeMode);
+    puts.number(key("GeHd"), geo->heading);
+    puts.number(key("GeTt"), geo->tilt);
+    puts.number(key("GeRl"), geo->roll);
+    puts.number(key("GeSx"), geo->scaleX);
+    puts.number(key("GeSy"), geo->scaleY);
+    puts.number(key("GeSz"), geo->scaleZ);
+    appendObject(suites, list, key("GeoR"), descriptor);
+    root.list(key("GeoL"), list);
+    return true;
+}
+
+bool writeLight(const Suites& suites, const OwnedList& lights, const SceneLight& light) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.string(key("Nm  "), light.name.c_str());
+    puts.number(key("X   "), light.positionX);
+    puts.number(key("Y   "), light.positionY);
+    puts.number(key("Z   "), light.positionZ);
+    puts.number(key("tarx"), light.targetX);
+    puts.number(key("tary"), light.targetY);
+    puts.number(key("tarz"), light.targetZ);
+    puts.number(key("Rd  "), light.red);
+    puts.number(key("Grn "), light.green);
+    puts.number(key("Bl  "), light.blue);
+    puts.number(key("hots"), light.hotspot);
+    puts.number(key("FlOf"), light.falloff);
+    puts.integer(key("shdw"), light.shadow);
+    puts.boolean(key("attn"), light.attenuationOn);
+    puts.integer(key("attt"), light.attenuationType);
+    puts.number(key("atta"), light.attenuationA);
+    puts.number(key("attb"), light.attenuationB);
+    puts.number(key("attc"), light.attenuationC);
+    puts.number(key("orad"), light.outerRadius);
+    puts.number(key("irad"), light.innerRadius);
+    puts.number(key("mult"), light.multiplier);
+    puts.integer(key("Type"), light.type);
+    puts.integer(key("ison"), light.isonFlag ? 1 : 0);
+    puts.number(key("ssml"), light.ssmlValue);
+    if (!putPreservation(suites, puts, light.preservation.get())) {
+        return false;
+    }
+    appendObject(suites, lights, key("litc"), descriptor);
+    return true;
+}
+
+bool writeCamera(const Suites& suites, const OwnedList& cameras, const SceneCamera& camera) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.string(key("Nm  "), camera.name.c_str());
+    puts.number(key("X   "), camera.positionX);
+    puts.number(key("Y   "), camera.positionY);
+    puts.number(key("Z   "), camera.positionZ);
+    puts.number(key("tarx"), camera.targetX);
+    puts.number(key("tary"), camera.targetY);
+    puts.number(key("tarz"), camera.targetZ);
+    puts.number(key("bank"), camera.bank);
+    puts.number(key("Lns "), camera.lens);
+    puts.boolean(key("orth"), camera.orthographic);
+    puts.number(key("aspr"), camera.aspectRatio);
+    puts.number(key("zmfc"), camera.zoomFactor);
+    if (!putPreservation(suites, puts, camera.preservation.get())) {
+        return false;
+    }
+    appendObject(suites, cameras, key("camc"), descriptor);
+    return true;
+}
+
+bool writeMesh(const SceneWriterContext& context, const Suites& suites, const OwnedList& meshes,
+               const SceneMesh& mesh) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.string(key("Nm  "), mesh.name.c_str());
+    writeMeshGeometry(context, mesh, descriptor.get());
+    const std::size_t corners = cornerTotal(mesh);
+    if (corners != 0 && !writePolygons(context, mesh, corners, descriptor.get())) {
+        return false;
+    }
+    if (!putMatrix(suites, puts, mesh.matrix)) {
+        return false;
+    }
+    puts.integer(key("flag"), mesh.flags);
+    puts.integer(key("hidn"), mesh.hidden);
+    puts.integer(key("shdw"), mesh.shadow);
+    puts.boolean(key("hmat"), mesh.hmatFlag);
+    puts.boolean(key("hsmt"), mesh.hsmtFlag);
+    puts.boolean(key("misv"), mesh.misvFlag);
+    puts.boolean(key("misc"), mesh.miscFlag);
+    puts.boolean(key("miss"), mesh.missFlag);
+    puts.boolean(key("misi"), mesh.misiFlag);
+    if (!putPreservation(suites, puts, mesh.preservation.get())) {
+        return false;
+    }
+    appendObject(suites, meshes, key("msho"), descriptor);
+    return true;
+}
+
+bool writeTextureMap(const Suites& suites, const OwnedList& maps, int32_t slot,
+                     const SceneTextureMap& map) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.integer(key("Type"), slot);
+    puts.string(key("Nm  "), map.path.c_str());
+    puts.number(key("srgh"), map.strength);
+    puts.number(key("uscl"), map.uScale);
+    puts.number(key("vscl"), map.vScale);
+    puts.number(key("uoff"), map.uOffset);
+    puts.number(key("voff"), map.vOffset);
+    puts.number(puts.stringKey("minimum"), map.minimum);
+    puts.number(puts.stringKey("maximum"), map.maximum);
+    puts.number(key("Angl"), map.angle);
+    puts.integer(key("flag"), map.flags);
+    puts.boolean(key("msty"), map.mstyFlag);
+    if (!map.paintType.empty()) {
+        puts.text(puts.stringKey("key3DPaintType"), map.paintType.view());
+    }
+    if (!map.layerName.empty()) {
+        puts.text(key("LyrN"), map.layerName.view());
+    }
+    appendObject(suites, maps, key("mapo"), descriptor);
+    return true;
+}
+
+bool writeMaterial(const Suites& suites, const OwnedList& materials,
+                   const SceneMaterial& material) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.string(key("Nm  "), material.name.c_str());
+    puts.number(key("ared"), material.ambientRed);
+    puts.number(key("agrn"), material.ambientGreen);
+    puts.number(key("ablu"), material.ambientBlue);
+    puts.number(key("dred"), material.diffuseRed);
+    puts.number(key("dgrn"), material.diffuseGreen);
+    puts.number(key("dblu"), material.diffuseBlue);
+    puts.number(key("sred"), material.specularRed);
+    puts.number(key("sgrn"), material.specularGreen);
+    puts.number(key("sblu"), material.specularBlue);
+    puts.number(key("ered"), material.emissiveRed);
+    puts.number(key("egrn"), material.emissiveGreen);
+    puts.number(key("eblu"), material.emissiveBlue);
+    puts.number(key("shin"), material.shininess);
+    puts.number(key("shi2"), material.secondShininess);
+    puts.number(key("Trns"), material.transparency);
+    puts.number(key("refl"), material.reflection);
+    puts.integer(key("self"), material.selfValue);
+    puts.integer(key("shad"), material.shadValue);
+    puts.boolean(key("twos"), material.twoSided);
+    puts.boolean(key("wire"), material.wireframe);
+    puts.boolean(key("decl"), material.declFlag);
+    puts.number(key("wfsz"), material.wfszValue);
+    puts.number(key("RfAc"), material.rfacValue);
+
+    OwnedList maps(suites);
+    if (!maps) {
+        return false;
+    }
+    // The preservation goes on the material between its values and its maps.
+    if (!putPreservation(suites, puts, material.preservation.get())) {
+        return false;
+    }
+    for (std::size_t slot = 0; slot < material.maps.size(); ++slot) {
+        if (!writeTextureMap(suites, maps, static_cast<int32_t>(slot), material.maps[slot])) {
+            return false;
+        }
+    }
+    puts.list(key("mapl"), maps);
+    appendObject(suites, materials, key("mtlo"), descriptor);
+    return true;
+}
+
+struct TrackListKeys {
+    SceneList<SceneKeyTrack> SceneKeySet::*tracks;
+    HostKey listKey;
+    HostKey elementKey;
+};
+
+// The order in which a key set's track lists are written.
+constexpr TrackListKeys kTrackLists[] = {
+    {&SceneKeySet::positionTracks, key("PosL"), key("acPs")},
+    {&SceneKeySet::scaleTracks, key("SclL"), key("acSc")},
+    {&SceneKeySet::rotationTracks, key("RotL"), key("acRt")},
+    {&SceneKeySet::fieldOfViewTracks, key("FOVl"), key("acFV")},
+    {&SceneKeySet::rollTracks, key("RolL"), key("acRl")},
+    {&SceneKeySet::colourTracks, key("ColL"), key("acCl")},
+    {&SceneKeySet::hotspotTracks, key("HotL"), key("acHt")},
+    {&SceneKeySet::falloffTracks, key("FalL"), key("acFo")},
+    {&SceneKeySet::hiddenTracks, key("HidL"), key("acHd")},
+    {&SceneKeySet::morphTracks, key("MorL"), key("acMp")},
+};
+
+bool writeKeySet(const SceneWriterContext& context, const Suites& suites, const OwnedList& keySets,
+                 const SceneKeySet& keySet) {
+    OwnedDescriptor descriptor(suites);
+    if (!descriptor) {
+        return false;
+    }
+    const Puts puts(suites, descriptor.get());
+    puts.string(key("Nm  "), keySet.name.c_str());
+    puts.string(key("InsN"), keySet.instanceName.c_str());
+    puts.integer(key("flgO"), keySet.flagsO);
+    puts.integer(key("flgT"), keySet.flagsT);
+    puts.integer(key("NoID"), keySet.nodeId);
+    puts.integer(key("PrID"), keySet.parentId);
+    puts.integer(key("tYpE"), keySet.type);
+    {
+        OwnedList pivots(suites);
+        OwnedDescriptor pivot(suites);
+        if (!pivots || !pivot) {
+            return false;
+        }
+        const Puts pivotPuts(suites, pivot.get());
+        pivotPuts.number(key("PvtX"), keySet.pivotX);
+        pivotPuts.number(key("PvtY"), keySet.pivotY);
+        pivotPuts.number(key("PvtZ"), keySet.pivotZ);
+        appendObject(suites, pivots, key("PvtO"), pivot);
+        puts.list(key("PvLs"), pivots);
+    }
+    if (!putMatrix(suites, puts, keySet.matrix)) {
+        return false;
+    }
+    puts.boolean(key("PvPr"), keySet.pivotPresent);
+    puts.boolean(key("LcMt"), keySet.localMatrix);
+    puts.boolean(key("RgBl"), keySet.rgblFlag);
+    for (const TrackListKeys& trackList : kTrackLists) {
+        const SceneList<SceneKeyTrack>& tracks = keySet.*trackList.tracks;
+        if (tracks.empty()) {
+            continue;
+        }
+        OwnedList list(suites);
+        if (!list) {
+            return false;
+        }
+        for (const SceneKeyTrack& track : tracks) {
+            const OwnedDescriptor trackDescriptor(suites, writeKeyTrack(context, track));
+            if (!trackDescriptor) {
+                return false;
+            }
+            appendObject(suites, list, trackList.elementKey, trackDescriptor);
+        }
+        puts.list(trackList.listKey, list);
+    }
+    if (!putPreservation(suites, puts, keySet.preservation.get())) {
+        return false;
+    }
+    appendObject(suites, keySets, key("KeCS"), descriptor);
+    return true;
+}
+
+// One list of elements put on the root under `listKey`; false as soon as one
+// element cannot be written.
+template <class T, class WriteOne>
+bool writeList(const Suites& suites, const Puts& root, HostKey listKey, const SceneList<T>& items,
+               WriteOne writeOne) {
+    OwnedList list(suites);
+    if (!list) {
+        return false;
+    }
+    for (const T& item : items) {
+        if (!writeOne(list, item)) {
+            return false;
+        }
+    }
+    root.list(listKey, list);
+    return true;
+}
+
+}  // namespace
+
+void writeMeshGeometry(const SceneWriterContext& context, const SceneMesh& mesh,
+                       DescriptorRef meshDescriptor) {
+    const std::optional<Suites> suites = usableSuites(context);
+    if (!suites) {
+        return;
+    }
+    const Puts puts(*suites, meshDescriptor);
+    const auto vector3 = [](ByteBlock& block, const SceneVector3& entry) { block.vector3(entry); };
+    using Vectors = std::span<const SceneVector3>;
+    using Lines = std::span<const SceneLine>;
+    // Each block only when present; the first one whose buffer cannot be
+    // obtained ends this mesh's geometry.
+    if (!mesh.vertices.empty() &&
+        !putBlock(puts, key("verl"), Vectors(mesh.vertices), kVector3Bytes, vector3)) {
+        return;
+    }
+    if (!mesh.normals.empty() &&
+        !putBlock(puts, key("nrml"), Vectors(mesh.normals), kVector3Bytes, vector3)) {
+        return;
+    }
+    if (!mesh.lines.empty() &&
+        !putBlock(puts, key("lnfl"), Lines(mesh.lines), kVector3Bytes,
+                  [](ByteBlock& block, const SceneLine& line) { block.vector3(line.second); })) {
+        return;
+    }
+    if (!mesh.lines.empty() &&
+        !putBlock(puts, key("lncl"), Lines(mesh.lines), kVector3Bytes,
+                  [](ByteBlock& block, const SceneLine& line) { block.vector3(line.first); })) {
+        return;
+    }
+    if (!mesh.vertexVectors.empty() &&
+        !putBlock(puts, key("vnvl"), Vectors(mesh.vertexVectors), kVector3Bytes, vector3)) {
+        return;
+    }
+    if (!mesh.uvs.empty()) {
+        putBlock(puts, key("uvl "), std::span<const SceneUV>(mesh.uvs), kUVBytes,
+                 [](ByteBlock& block, const SceneUV& uv) {
+                     block.float64(uv.u);
+                     block.float64(uv.v);
+                 });
+    }
+}
+
+bool writePolygons(const SceneWriterContext& context, const SceneMesh& mesh,
+                   std::size_t totalCorners, DescriptorRef meshDescriptor) {
+    const std::optional<Suites> suites = usableSuites(context);
+    if (!suites || totalCorners != cornerTotal(mesh)) {
+        return false;
+    }
+    if (totalCorners == 0) {
+        return true;
+    }
+    // Both buffers first, the corner block's (which bounds every corner count
+    // by kMaxBlockBytes / 16) before the polygon block is filled.
+    ByteBlock cornerBlock;
+    ByteBlock polygonBlock;
+    if (!cornerBlock.allocate(totalCorners, kCornerRecordBytes) ||
+        !polygonBlock.allocate(mesh.polygons.size(), kPolygonRecordBytes)) {
+        return false;
+    }
+    for (const ScenePolygon& polygon : mesh.polygons) {
+        polygonBlock.int32(static_cast<int32_t>(polygon.cornerCount()));
+        polygonBlock.skip(kPolygonGapBytes);
+        polygonBlock.int32(polygon.attributeA);
+        polygonBlock.int32(polygon.attributeB);
+        polygonBlock.int32(polygon.materialIndex);
+        polygonBlock.skip(kPolygonTailBytes);
+        for (const SceneCorner& corner : polygon.corners) {
+            cornerBlock.int32(corner.vertex);
+            cornerBlock.int32(corner.normal);
+            cornerBlock.int32(corner.uv);
+            cornerBlock.int32(corner.auxiliary);
+        }
+    }
+    if (!polygonBlock.complete() || !cornerBlock.complete()) {
+        return false;
+    }
+    const Puts puts(*suites, meshDescriptor);
+    puts.data(key("facl"), polygonBlock.bytes());
+    puts.data(key("faci"), cornerBlock.bytes());
+    return true;
+}
+
+DescriptorRef writeKeyTrack(const SceneWriterContext& context, const SceneKeyTrack& track) {
+    const std::optional<Suites> suites = usableSuites(context);
+    if (!suites || track.keys.size() > kSceneMaxEntries) {
+        return nullptr;
+    }
+    OwnedDescriptor descriptor(*suites);
+    OwnedList keys(*suites);
+    if (!descriptor || !keys) {
+        return nullptr;
+    }
+    const Puts puts(*suites, descriptor.get());
+    puts.string(key("FlNn"), track.name.c_str());
+    puts.integer(key("flag"), track.flags);
+    puts.integer(key("KeyS"), static_cast<int32_t>(track.keys.size()));
+    for (const SceneKeyFrame& frame : track.keys) {
+        const OwnedDescriptor keyDescriptor(*suites);
+        if (!keyDescriptor) {
+            return nullptr;
+        }
+        const Puts keyPuts(*suites, keyDescriptor.get());
+        keyPuts.number(key("KAfn"), frame.frameNumber);
+        keyPuts.integer(key("KAff"), frame.frameFlags);
+        keyPuts.number(key("KAft"), frame.tension);
+        keyPuts.number(key("KAfc"), frame.continuity);
+        keyPuts.number(key("KAfb"), frame.bias);
+        keyPuts.number(key("KAet"), frame.easeTo);
+        keyPuts.number(key("KAef"), frame.easeFrom);
+        keyPuts.number(key("KAro"), frame.rotation);
+        keyPuts.number(key("KAvl"), frame.value);
+        keyPuts.number(key("KAvx"), frame.valueX);
+        keyPuts.number(key("KAvy"), frame.valueY);
+        keyPuts.number(key("KAvz"), frame.valueZ);
+        keyPuts.boolean(key("KAuq"), frame.quaternionValid);
+        keyPuts.number(key("KAqw"), frame.quaternionW);
+        keyPuts.number(key("KAqx"), frame.quaternionX);
+        keyPuts.number(key("KAqy"), frame.quaternionY);
+        keyPuts.number(key("KAqz"), frame.quaternionZ);
+        appendObject(*suites, keys, key("KAFC"), keyDescriptor);
+    }
+    puts.list(key("KAFL"), keys);
+    return descriptor.release();
+}
+
+DescriptorRef writePreservation(const SceneWriterContext& context,
+                                const ScenePreservation& record) {
+    const std::optional<Suites> suites = usableSuites(context);
+    if (!suites) {
+        return nullptr;
+    }
+    return buildPreservation(*suites, record);
+}
+
+bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,
+                          HostHandle* out) {
+    if (scene == nullptr || out == nullptr) {
+        return false;
+    }
+    const std::optional<Suites> found = usableSuites(context);
+    if (!found) {
+        return false;
+    }
+    const Suites& suites = *found;
+    // Everything made below is freed by its holder on the way out, so a
+    // failure at any step leaves nothing behind.
+    const OwnedDescriptor root(suites);
+    if (!root) {
+        return false;
+    }
+    const Puts puts(suites, root.get());
+    putRootValues(puts, *scene);
+    if (!writeGeoLocation(suites, puts, scene->geoLocation.get())) {
+        return false;
+    }
+    const bool written = writeList(suites, puts, key("lite"), scene->lights,
+                                   [&](const OwnedList& list, const SceneLight& light) {
+                                       return writeLight(suites, list, light);
+                                   }) &&
+                         writeList(suites, puts, key("caml"), scene->cameras,
+                                   [&](const OwnedList& list, const SceneCamera& camera) {
+                                       return writeCamera(suites, list, camera);
+                                   }) &&
+                         writeList(suites, puts, key("mshl"), scene->meshes,
+                                   [&](const OwnedList& list, const SceneMesh& mesh) {
+                                       return writeMesh(context, suites, list, mesh);
+                                   }) &&
+                         writeList(suites, puts, key("mtll"), scene->materials,
+                                   [&](const OwnedList& list, const SceneMaterial& material) {
+                                       return writeMaterial(suites, list, material);
+                                   }) &&
+                         writeList(suites, puts, key("KeFL"), scene->keySets,
+                                   [&](const OwnedList& list, const SceneKeySet& keySet) {
+                                       return writeKeySet(context, suites, list, keySet);
+                                   });
+    if (!written) {
+        return false;
+    }
+    puts.integer(key("plyc"), 0);
+    HostHandle handle = nullptr;
+    suites.descriptor.asHandle(root.get(), &handle);
+    if (handle == nullptr) {
+        return false;
+    }
+    *out = handle;
+    return true;
+}
+
+}  // namespace quillmesh
