@@ -25,28 +25,28 @@ struct SceneWriterContext {
 };
 
 // Builds and flattens the scene descriptor. On success *out holds a new
-// handle the caller owns. Fails, producing nothing (*out untouched), when the
-// scene or out is null, the descriptor, list or control suite (or a routine of
-// theirs the writer calls) is missing, or the host cannot make the root
-// descriptor; fails, freeing everything it made and producing no handle, when
-// a "facl"/"faci" buffer or a nested descriptor or list cannot be made.
+// handle the caller owns; on failure *out is left untouched. Fails, making
+// nothing, when the scene or out is null or the descriptor, list or control
+// suite (or a routine of theirs the writer calls) is missing. Fails, freeing
+// everything it made, when the host cannot make a descriptor or list, cannot
+// flatten the root, or a "facl"/"faci" block cannot be built.
 bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,
                           HostHandle* out);
 
 // Puts the mesh's geometry blocks "verl", "nrml", "lnfl", "lncl", "vnvl" and
 // "uvl " (each only when present) on meshDescriptor. When a block's buffer
-// cannot be obtained, that block and the rest are skipped.
+// cannot be obtained, or its length would not fit the host's 32-bit data
+// length, that block and the rest are skipped.
 void writeMeshGeometry(const SceneWriterContext& context, const SceneMesh& mesh,
                        DescriptorRef meshDescriptor);
 
-// Puts "facl" (when the mesh has polygons) and "faci" on meshDescriptor.
-// totalCorners is the sum of the polygons' corner counts. False when a buffer
-// cannot be obtained or a block would not fit the host's 32-bit length.
+// Puts "facl" (when the mesh has polygons) and "faci" on meshDescriptor; puts
+// nothing when totalCorners is 0. False, putting nothing, when totalCorners is
+// not the sum of the polygons' corner counts, a buffer cannot be obtained or
+// a block would not fit the host's 32-bit data length.
 bool writePolygons(const SceneWriterContext& context, const SceneMesh& mesh,
                    std::size_t totalCorners, DescriptorRef meshDescriptor);
 
-// A new descriptor for the track (the caller frees it), or null when the host
-// cannot make one of the descriptors or lists it needs (nothing is left made).
 DescriptorRef writeKeyTrack(const SceneWriterContext& context, const SceneKeyTrack& track);
 
 // A new descriptor for the preservation record (the caller frees it), or null

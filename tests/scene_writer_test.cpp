@@ -648,6 +648,23 @@ TEST_F(SceneWriterTest, MissingArgumentsOrSuitesProduceNothing) {
     EXPECT_TRUE(host.balanced()) << host.accountSummary();
 }
 
+TEST_F(SceneWriterTest, PolygonsAreRefusedWhenTheGivenCornerTotalIsWrong) {
+    const SceneOwner<SceneMesh> mesh = createSceneMesh("m", 0, 2, 0, 0, 0, 0);
+    ASSERT_NE(mesh, nullptr);
+    mesh->polygons[0].corners.resize(3);
+    mesh->polygons[1].corners.resize(2);
+    DescriptorRef target = nullptr;
+    ASSERT_EQ(host.descriptors().descriptorSuite()->make(&target), 0);
+    // A total below the real one would have the corner block overrun its buffer.
+    for (std::size_t total : {std::size_t{4}, std::size_t{6}, std::size_t{0}}) {
+        EXPECT_FALSE(writePolygons(contextOf(host), *mesh, total, target));
+    }
+    EXPECT_TRUE(host.descriptors().view(target)->empty());
+    EXPECT_TRUE(writePolygons(contextOf(host), *mesh, 5, target));
+    EXPECT_EQ(dataOf(*host.descriptors().view(target), fourcc("faci")).size(), 80u);
+    host.descriptors().descriptorSuite()->free(target);
+}
+
 TEST_F(SceneWriterTest, KeyTrackIsNullAndLeavesNothingMadeWhenAnyMakeFails) {
     SceneKeyTrack track;
     ASSERT_TRUE(track.name.assign("track"));
