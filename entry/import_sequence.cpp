@@ -7,9 +7,13 @@
 #include "entry/suites.h"
 #include "scene/descriptor_suites.h"
 #include "scene/import_scene.h"
+#include "scene/scene_writer.h"
+#include "scene/view_state.h"
 
 namespace quillmesh {
 namespace {
+
+SceneSource gSceneSource = loadSceneFromModelFile;
 
 constexpr int16_t kModeRGBColor = 3;
 constexpr int32_t kResolution72 = 0x00480000;  // 72.0 in 16.16 fixed point
@@ -189,6 +193,43 @@ bool acquirePixelBuffer(const FormatRecord& record, ReadDataBlock& block) {
     return true;
 }
 
+// Puts the default view state into the flattened scene descriptor under
+// "key3DState" and flattens the result again into `sceneHandle`. False, with
+// `sceneHandle` disposed and null, when the state descriptor cannot be made or
+// the scene descriptor cannot be read back or flattened again.
+bool attachViewState(const FormatRecord& record, const DescriptorSuites& suites,
+                     HostHandle& sceneHandle) {
+    const ActionDescriptorSuite& descriptors = *suites.descriptor;
+    DescriptorRef state = nullptr;
+    if (descriptors.make(&state) != 0 || state == nullptr) {
+        return false;
+    }
+    const ViewState view = defaultImportViewState();
+    writeViewState(suites, view, nullptr, state);
+
+    HostKey stateKey = 0;
+    suites.control->stringIDToTypeID("key3DState", &stateKey);
+    DescriptorRef sceneDescriptor = nullptr;
+    if (descriptors.handleToDescriptor(sceneHandle, &sceneDescriptor) != 0) {
+        sceneDescriptor = nullptr;
+    }
+    if (sceneDescriptor != nullptr) {
+        descriptors.putObject(sceneDescriptor, stateKey, stateKey, state);
+    }
+    descriptors.free(state);
+    disposeHostHandle(record, sceneHandle);
+    sceneHandle = nullptr;
+    if (sceneDescriptor == nullptr) {
+        return false;
+    }
+    if (descriptors.asHandle(sceneDescriptor, &sceneHandle) != 0) {
+        disposeHostHandle(record, sceneHandle);
+        sceneHandle = nullptr;
+    }
+    descriptors.free(sceneDescriptor);
+    return sceneHandle != nullptr;
+}
+
 void writeEmptyScriptingDescriptor(FormatRecord& record) {
     DescriptorParameters* parameters = record.descriptorParameters;
     if (parameters == nullptr || parameters->writeRoutines == nullptr ||
@@ -252,6 +293,10 @@ void deliverFlatImage(FormatRecord& record, ReadDataBlock& block) {
     }
 }
 
+void setSceneSource(SceneSource source) {
+    gSceneSource = source != nullptr ? source : loadSceneFromModelFile;
+}
+
 void readStart(FormatRecord& record) {
     ReadDataBlock& block = *gGlobals.dataBlock;
     block.rowsPerChunk = 256;
@@ -301,12 +346,28 @@ void readContinue(FormatRecord& record) {
 
     ImportSceneOwner scene;
     if (suitesHeld && pathFits) {
-        scene.reset(loadSceneFromModelFile(path.data()));
+        scene.reset(gSceneSource(path.data()));
     }
 
-    // The scene becomes a flattened descriptor here once there is a writer for it.
     HostHandle sceneHandle = nullptr;
-    const bool written = false;
+    bool written = false;
+    if (scene != nullptr) {
+        const SceneWriterContext context{suites};
+        written =
+            writeSceneDescriptor(context, scene.get(), &sceneHandle) && sceneHandle != nullptr;
+    }
+    if (!written) {
+        disposeHostHandle(record, sceneHandle);
+        sceneHandle = nullptr;
+    }
+    if (written && !attachViewState(record, suites, sceneHandle)) {
+        // Nothing is handed over; everything held is let go and the import
+        // reports its failure instead of an untouched (successful) result.
+        disposeHostHandle(record, sceneHandle);
+        descriptorSuites.release();
+        setResult(RESULT_IMPORT_FAILED);
+        return;
+    }
 
     DirectSuite resourceHolder(SUITE_RESOURCE_NAME, SUITE_RESOURCE_VERSION);
     const auto* resources = static_cast<const ResourceSuite*>(resourceHolder.acquire());

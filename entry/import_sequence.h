@@ -19,6 +19,12 @@ inline constexpr int32_t kPrivateResourceBytes = 13;
 inline constexpr int16_t kRowsPerChunk = 1024;
 
 struct ReadDataBlock;
+struct ImportScene;
+
+// Where ReadContinue gets its scene: the ModelFile reader, or whatever a test
+// hands it. Null restores the reader.
+using SceneSource = ImportScene* (*)(const char16_t* path);
+void setSceneSource(SceneSource source);
 
 void readStart(FormatRecord& record);
 void readContinue(FormatRecord& record);
