@@ -39,13 +39,13 @@ void disposeHostHandle(const FormatRecord& record, HostHandle handle) {
 
 // Copies the NUL-terminated path into `buffer`. A path that does not fit is
 // refused rather than cut short, which would name another file.
-bool copyPath(const UnicodeFileSpec* spec, std::array<char16_t, kPathBufferUnits>& buffer) {
+bool copyPath(const UnicodeFileSpec* fileSpec, std::array<char16_t, kPathBufferUnits>& buffer) {
     buffer[0] = 0;
-    if (spec == nullptr || spec->path == nullptr) {
+    if (fileSpec == nullptr || fileSpec->path == nullptr) {
         return true;
     }
     for (std::size_t i = 0; i < buffer.size(); ++i) {
-        buffer[i] = spec->path[i];
+        buffer[i] = fileSpec->path[i];
         if (buffer[i] == 0) {
             return true;
         }
