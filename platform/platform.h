@@ -1,0 +1,53 @@
+// What the model reader needs of the operating system: whole-file reads and writes, the
+// process's current directory, a file existence probe, path splitting and text conversions.
+// platform_posix.cpp and platform_win32.cpp implement the system calls; path.cpp holds the
+// portable parts. Paths are UTF-16 everywhere; no function throws except std::bad_alloc.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace quillmesh::platform {
+
+enum class FileReadStatus { kOk, kCannotOpen, kCannotRead, kTooLarge };
+
+// Reads the whole file in one read into `out` (replaced). kTooLarge for files of 4 GiB or more.
+FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& out);
+
+// Writes `bytes` as the whole file (created or replaced). False on any failure.
+bool writeWholeFile(const std::u16string& path, std::span<const uint8_t> bytes);
+
+bool setCurrentDirectory(const std::u16string& directory);
+std::u16string currentDirectory();  // empty on failure
+
+// True when the file can be opened (probed without asking for read or write access on Windows;
+// on POSIX an existing non-directory path).
+bool fileExists(const std::u16string& path);
+
+struct PathParts {
+    std::u16string drive, directory, baseName, extension;
+};
+
+// Splits like the C runtime's path splitter: drive "C:" (only a letter followed by ':' at the
+// start), directory up to and including the last separator, base name, extension from the last
+// '.' of the file part (with the dot). BOTH '\\' and '/' are separators on every system, so
+// "C:\\textures\\wood.png" gives file-name part "wood.png" on Linux too.
+PathParts splitPath(std::u16string_view path);
+
+// The base name followed by the extension.
+std::u16string fileNamePart(std::u16string_view path);
+
+// Text in the platform's narrow encoding: UTF-8 on POSIX; the ANSI code page on Windows.
+// Unrepresentable characters become '?'; malformed input becomes U+FFFD; never throws except
+// bad_alloc.
+std::string wideToNarrow(std::u16string_view text);
+std::u16string narrowToWide(std::string_view text);
+
+// UTF-8 <-> UTF-16 on every system (for command lines and file names written by tools).
+std::string toUtf8(std::u16string_view text);
+std::u16string fromUtf8(std::string_view text);
+
+}  // namespace quillmesh::platform
