@@ -1,0 +1,341 @@
+// The element records of a loaded ModelFile: lights, cameras, materials with their texture
+// maps, groups, vertices, auxiliary records, UV sets, meshes with their polygons, bones and
+// animations with their tracks and keys.
+//
+// Every record default-constructs to its all-zero state: numbers 0, names empty, owned arrays
+// empty with count 0. That is the state an element array is filled with before the allocation
+// step applies the per-array defaults (model/allocation.cpp), so a record constructed on its own
+// carries none of those defaults. The texture-map records are the exception: they are made one
+// at a time by the map factory and start with their kind's defaults.
+//
+// Owned sub-arrays are std::vector beside the count field the ModelFile names; the allocation
+// operations keep the two equal. Elements refer to each other by index only, stored as read.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <variant>
+#include <vector>
+
+#include "model/model_name.h"
+
+namespace quillmesh {
+
+struct Vec3 {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    friend bool operator==(const Vec3&, const Vec3&) = default;
+};
+
+struct Rgba {
+    float red = 0.0f;
+    float green = 0.0f;
+    float blue = 0.0f;
+    float alpha = 0.0f;
+    friend bool operator==(const Rgba&, const Rgba&) = default;
+};
+
+struct Quaternion {
+    float x = 0.0f;
+    float y = 0.0f;
+    float z = 0.0f;
+    float w = 0.0f;
+    friend bool operator==(const Quaternion&, const Quaternion&) = default;
+};
+
+// 38 floats, stored in the file exactly in this order (152 bytes).
+struct NodeTransform {
+    Vec3 xAxis;
+    Vec3 yAxis;
+    Vec3 zAxis;
+    Vec3 position;
+    Vec3 scale;
+    std::array<float, 16> matrix{};  // 4 x 4, row by row
+    Quaternion rotation;
+    Vec3 eulerAngles;
+    friend bool operator==(const NodeTransform&, const NodeTransform&) = default;
+};
+inline constexpr std::size_t kNodeTransformFloats = 38;
+inline constexpr uint32_t kNodeTransformBytes = 152;
+static_assert(sizeof(NodeTransform) == kNodeTransformBytes);
+
+// The transform a decoder's scratch record starts from; unread members keep these values.
+constexpr NodeTransform identityTransform() {
+    NodeTransform transform;
+    transform.xAxis = {1.0f, 0.0f, 0.0f};
+    transform.yAxis = {0.0f, 1.0f, 0.0f};
+    transform.zAxis = {0.0f, 0.0f, 1.0f};
+    transform.scale = {1.0f, 1.0f, 1.0f};
+    transform.matrix = {1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f, 0.0f, 0.0f,
+                        0.0f, 0.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 1.0f};
+    transform.rotation = {0.0f, 0.0f, 0.0f, 1.0f};
+    return transform;
+}
+
+struct ModelLight {
+    int32_t code = 0;
+    int32_t option = 0;
+    NodeTransform transform;
+    std::array<float, 5> params{};
+    Rgba colour;
+    std::array<float, 2> extraParams{};
+    ModelName name;
+};
+
+struct ModelCamera {
+    int32_t code = 0;
+    int32_t option = 0;
+    NodeTransform transform;
+    float fieldOfView = 0.0f;
+    float nearClip = 0.0f;
+    float farClip = 0.0f;
+    ModelName name;
+};
+
+// One image layer of a layered (kind 4) map.
+struct MapLayer {
+    ModelName fileName;
+    int32_t layerA = 0;
+    int32_t layerB = 0;
+    float layerWeight = 1.0f;
+};
+
+// The kind-specific part of a texture map, one record per kind. Kind 1 also serves every kind
+// outside 2 to 7; the map's `kind` keeps the file's value.
+struct MapKind1Record {
+    ModelName fileName;
+    int32_t mode = 0;
+    float paramA = 2.0f;
+    float paramB = 1.0f;
+};
+
+struct MapKind2Record {
+    ModelName fileName;
+    int32_t mode = 0;
+    float paramA = 2.0f;
+    float paramB = 1.0f;
+    float paramC = 8.0f;
+    float paramD = 8.0f;
+    int32_t packedValue = 0x00C4C4C4;
+    int32_t extraValue = 0;
+};
+
+struct MapKind3Record {
+    ModelName fileName;
+    int32_t mode = 0;
+    float paramA = 2.0f;
+    float paramB = 1.0f;
+    int32_t extraValue = 2;
+};
+
+struct MapKind4Record {
+    int32_t layerCount = 0;
+    std::vector<MapLayer> layers;
+};
+
+struct MapKind5Record {
+    std::array<ModelName, 6> faces;
+};
+
+struct MapKind6Record {
+    ModelName fileName;
+    int32_t mode = 256;
+};
+
+struct MapKind7Record {
+    ModelName fileName;
+    int32_t mode = 0;
+};
+
+using TextureMapRecord =
+    std::variant<MapKind1Record, MapKind2Record, MapKind3Record, MapKind4Record, MapKind5Record,
+                 MapKind6Record, MapKind7Record>;
+
+// The record a map of `kind` carries, with that kind's defaults.
+inline TextureMapRecord makeMapRecord(int32_t kind) {
+    switch (kind) {
+        case 2:
+            return MapKind2Record{};
+        case 3:
+            return MapKind3Record{};
+        case 4:
+            return MapKind4Record{};
+        case 5:
+            return MapKind5Record{};
+        case 6:
+            return MapKind6Record{};
+        case 7:
+            return MapKind7Record{};
+        default:
+            return MapKind1Record{};
+    }
+}
+
+inline constexpr int32_t kDefaultMapFlags = 0x310000;
+
+struct TextureMap {
+    int32_t key = 0;
+    int32_t kind = 0;
+    int32_t mapFlags = kDefaultMapFlags;
+    Vec3 mapOffset;
+    Vec3 mapScale{1.0f, 1.0f, 1.0f};
+    Vec3 mapAngles;
+    TextureMapRecord record;
+
+    // The single image name of kinds 1, 2, 3, 6 and 7 (and of kind-1 records for unknown
+    // kinds); null for layered and six-face maps.
+    const ModelName* fileName() const {
+        return std::visit(
+            [](const auto& kindRecord) -> const ModelName* {
+                if constexpr (requires { kindRecord.fileName; }) {
+                    return &kindRecord.fileName;
+                } else {
+                    return nullptr;
+                }
+            },
+            record);
+    }
+};
+
+struct ModelMaterial {
+    ModelName name;
+    ModelName secondName;
+    ModelName thirdName;
+    int32_t flags = 0;
+    std::array<Rgba, 5> colours{};
+    float shininess = 0.0f;
+    float opacity = 0.0f;
+    int32_t mapCount = 0;
+    // mapCount slots; a slot stays null until the factory places a map in it.
+    std::vector<std::unique_ptr<TextureMap>> maps;
+    int32_t useCount = 0;
+};
+
+// One 8-byte entry of a group's member list (never filled by the reader).
+struct GroupMember {
+    int32_t first = 0;
+    int32_t second = 0;
+};
+
+struct ModelGroup {
+    ModelName name;
+    int32_t groupTag = 0;
+    int32_t groupLink = 0;
+    NodeTransform transform;
+    int32_t memberListValue = 0;
+    int32_t memberCount = 0;
+    std::vector<GroupMember> members;
+};
+
+struct VertexWeight {
+    int32_t boneIndex = 0;
+    float weight = 0.0f;
+};
+
+struct ModelVertex {
+    Vec3 position;
+    Vec3 normal;
+    Vec3 extraA;
+    Vec3 extraB;
+    Rgba colour;
+    int32_t weightCount = 0;
+    std::vector<VertexWeight> weights;
+};
+
+// Ten 4-byte fields, stored in the file exactly in this order (40 bytes).
+struct AuxRecord {
+    std::array<int32_t, 9> auxValues{};
+    float auxScalar = 0.0f;
+    friend bool operator==(const AuxRecord&, const AuxRecord&) = default;
+};
+inline constexpr uint32_t kAuxRecordBytes = 40;
+
+struct UVCoord {
+    int32_t uvTag = 0;
+    float u = 0.0f;
+    float v = 0.0f;
+    friend bool operator==(const UVCoord&, const UVCoord&) = default;
+};
+
+struct UVSet {
+    ModelName name;
+    int32_t coordCount = 0;
+    std::vector<UVCoord> coords;
+    int32_t auxCount = 0;
+    std::vector<AuxRecord> auxRecords;
+};
+
+struct PolygonUVLayer {
+    std::vector<int32_t> uvIndices;
+    std::vector<int32_t> uvValues;
+};
+
+// The number of UV layers a polygon holds once its corners are allocated.
+inline constexpr int32_t kPolygonUVLayers = 2;
+// Polygons hold at least this many corners; missing corners hold -1.
+inline constexpr int32_t kMinimumPolygonCorners = 3;
+
+struct ModelPolygon {
+    int32_t polygonTag = 0;
+    int32_t materialIndex = 0;
+    int32_t polygonValue = 0;
+    int32_t cornerCount = 0;
+    std::vector<int32_t> vertexIndices;
+    std::vector<int32_t> cornerValues;
+    int32_t uvLayerCount = 0;
+    std::vector<PolygonUVLayer> uvLayers;
+    Vec3 faceNormal;
+};
+
+struct ModelMesh {
+    int32_t polygonCount = 0;
+    std::vector<ModelPolygon> polygons;
+};
+
+struct ModelBone {
+    ModelName name;
+    int32_t boneLink = 0;
+    NodeTransform transform;
+    Rgba colour;
+    int32_t useCount = 0;
+};
+
+// Keys are stored in the file exactly in these layouts (16, 20 and 16 bytes).
+struct PositionKey {
+    float time = 0.0f;
+    Vec3 value;
+};
+
+struct RotationKey {
+    float time = 0.0f;
+    Quaternion value;
+};
+
+struct ScaleKey {
+    float time = 0.0f;
+    Vec3 value;
+};
+
+struct BoneTrack {
+    int32_t positionKeyCount = 0;
+    std::vector<PositionKey> positionKeys;
+    int32_t rotationKeyCount = 0;
+    std::vector<RotationKey> rotationKeys;
+    int32_t scaleKeyCount = 0;
+    std::vector<ScaleKey> scaleKeys;
+};
+
+struct ModelAnimation {
+    ModelName name;
+    int32_t animTag = 0;
+    float animStart = 0.0f;
+    float animEnd = 0.0f;
+    float animRate = 0.0f;
+    // The file's track count; a decoder keeps it no larger than tracks.size().
+    int32_t trackCount = 0;
+    std::vector<BoneTrack> tracks;
+};
+
+}  // namespace quillmesh
