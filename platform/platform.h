@@ -2,6 +2,9 @@
 // process's current directory, a file existence probe, path splitting and text conversions.
 // platform_posix.cpp and platform_win32.cpp implement the system calls; path.cpp holds the
 // portable parts. Paths are UTF-16 everywhere; no function throws except std::bad_alloc.
+// A path that the system cannot be given faithfully (empty, holding a NUL, or on POSIX holding
+// an unpaired surrogate) names no file: every file function fails for it. On POSIX '\\' in a
+// path is taken as '/', since the texture names in ModelFiles are Windows paths.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +18,8 @@ namespace quillmesh::platform {
 enum class FileReadStatus { kOk, kCannotOpen, kCannotRead, kTooLarge };
 
 // Reads the whole file in one read into `out` (replaced). kTooLarge for files of 4 GiB or more.
+// Only regular files open (a directory is kCannotOpen); kCannotRead also when the buffer cannot
+// be allocated or the file ends early. On any failure `out` is left empty.
 FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& out);
 
 // Writes `bytes` as the whole file (created or replaced). False on any failure.
