@@ -1,0 +1,91 @@
+// Texture maps of materials: the map factory, the reader of one map entry in either file layout,
+// and the rule that decides whether a stored texture file name is kept or replaced by a name
+// beside the ModelFile.
+//
+// Map entries come in two layouts: the old one up to version 30 (key, kind, two ignored words,
+// a flags word ORed with 0x310000, then a payload that for kinds 4 to 7 starts with a word
+// replacing the flags) and the new one from version 31 (key, kind, flags as stored, offset,
+// scale and angles, then the payload). Kind 4 holds image layers, kind 5 six faces, kinds 1 to 3,
+// 6 and 7 one image name each; any other kind gets the kind-1 record and has no payload.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "model/kvt_plugin.h"
+
+namespace quillmesh {
+
+// The map-entry layout a file version uses.
+inline bool usesNewMapLayout(int32_t version) noexcept {
+    return version >= kNewMapLayoutVersion;
+}
+
+// Old layout: a stored texture name existing on disk is kept only in files of this version.
+inline constexpr int32_t kOldLayoutKeptNameVersion = 10;
+// New layout: a stored texture name existing on disk is kept from this version on.
+inline constexpr int32_t kNewLayoutKeptNameVersion = 33;
+// Old kind-4 maps always hold this many layers; new ones that store fewer than one get as many.
+inline constexpr int32_t kOldMapLayerCount = 3;
+inline constexpr int32_t kFaceCount = 6;
+
+// The drive and directory of `sourcePath` with a separator appended unless the directory already
+// ends in one ('\\' or '/'; '\\' is the one appended). A path without drive or directory gives
+// the empty text: a bare name is then looked up in the current directory. Throws only
+// std::bad_alloc.
+std::u16string modelDirectory(std::u16string_view sourcePath);
+
+// Map factory: makes the record of `kind` with its defaults (kinds outside 2 to 7 get the kind-1
+// record, `kind` keeps the given value), places it in slot `slot` of the material's map table
+// (releasing any map already there) and sets `key`, `kind`, mapFlags 0x310000 and the default
+// offset, scale and angles. Returns the map, or null when the material has no table, `slot` is
+// not below mapCount, another map in the table already has `key`, or memory runs out.
+TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
+                             int32_t kind) noexcept;
+
+// Layer allocation of a kind-4 map: replaces its layers by `count` default layers and sets
+// layerCount. Refused (false) for a count of 0 or less, a map of another kind, or when memory
+// runs out.
+bool allocateMapLayers(TextureMap& map, int32_t count) noexcept;
+
+// Whether `name` names a file that can be opened: its narrow form, relative to the current
+// directory.
+bool textureFileExists(const ModelName& name) noexcept;
+
+// The name kept in the model for the texture name `stored` read from a file of `version`
+// (the version also selects the map-entry layout); `exists` tells whether `stored` names an
+// existing file. The name is kept when it exists and the version allows it (old layout: version
+// 10; new layout: version 33 and later); otherwise it is replaced by `directory` followed by its
+// file-name part. Replaced names, and kept names of the old layout, are built from narrow text; a
+// kept new-layout name is `stored` itself. A name without a file-name part (the empty name
+// among others) names no file and is stored empty rather than as the bare directory. False only
+// when memory runs out (`out` then unchanged).
+bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,
+                        bool exists, ModelName& out) noexcept;
+
+// How map entries are read in one pass over a material section.
+struct MapEntryReading {
+    // The model version: selects the layout, the name form and the kept-name rule.
+    int32_t version = 0;
+    // Decoding pass: maps are made by the factory and names resolved. Counting pass: each entry
+    // is read into a scratch map, nothing is made and no name is resolved.
+    bool decoding = false;
+    // Directory that replaced names are put in (modelDirectory of the source path).
+    std::u16string directory;
+    // A new-layout kind-4 map storing fewer than one layer gets kOldMapLayerCount empty layers,
+    // except in the chunked layout (version 34), where it gets none.
+    bool defaultLayersWhenNoneStored = true;
+    // Bytes of maps and layers made so far in this pass, held within the reader's allocation
+    // budget for the file (KVTPlugin::allocationFits).
+    uint64_t madeBytes = 0;
+};
+
+// Reads one map entry at the cursor. Decoding: the factory places the map in slot `slot` of
+// `material` (which must not be null) and the entry is read into it; a refusal, a failed
+// allocation or a short read returns false, leaving any map already placed in its slot. Counting
+// (`material` ignored): the entry is read into a scratch map.
+bool readMapEntry(KVTPlugin& plugin, MapEntryReading& reading, ModelMaterial* material,
+                  int32_t slot) noexcept;
+
+}  // namespace quillmesh
