@@ -34,7 +34,7 @@ inline constexpr int kLoadLengthMismatch = -7;
 inline constexpr int kLoadCannotOpen = -8;
 
 // "KVTH" read as a little-endian word.
-inline constexpr uint32_t kModelMagic = 0x48545648;
+inline constexpr uint32_t kModelMagic = 0x4854564B;
 
 // File versions.
 inline constexpr uint32_t kMinimumModelVersion = 6;
@@ -155,6 +155,11 @@ class KVTPlugin {
     // The same load on a copy of `bytes`, as if read from a file at `sourcePath`.
     int loadModelFromMemory(std::span<const uint8_t> bytes,
                             const std::u16string& sourcePath) noexcept;
+
+    // Replaces any held image by a copy of `bytes` with the cursor at 0, for running single
+    // passes or primitives on bytes in memory; the model is left as it is. False (and no image
+    // held) when the bytes do not fit a 32-bit length or memory runs out.
+    bool holdImage(std::span<const uint8_t> bytes) noexcept;
 
     // Parses the held file image from cursor 0; returns a LoadResult. Used by the loads.
     int parseModel() noexcept;
