@@ -323,7 +323,7 @@ struct SceneTextureMap {
 };
 
 struct SceneMaterial : SceneListLink<SceneMaterial> {
-    SceneMaterial() = default;
+    SceneMaterial() : name() {}
     // Throws std::bad_alloc when the gate refuses (scene code catches it).
     explicit SceneMaterial(std::string_view materialName) : name(materialName) {}
 
