@@ -17,14 +17,11 @@
 #include <cstdint>
 #include <vector>
 
+#include "model/section_walk.h"
 #include "model/sections.h"
 
 namespace quillmesh {
 namespace {
-
-// Whether a record reader runs for the counting pass (scratch record, nothing allocated) or for
-// the decoding pass (element of the model, keys allocated as announced).
-enum class RecordPass { kCount, kDecode };
 
 // Old-layout bones store their scale from this version on.
 constexpr int32_t kBoneScaleVersion = 9;
@@ -34,47 +31,6 @@ constexpr int32_t kBoneScaleVersion = 9;
 constexpr uint32_t kPositionKeyBytes = 16;
 constexpr uint32_t kRotationKeyBytes = 20;
 constexpr uint32_t kScaleKeyBytes = 16;
-
-// Counting pass over one section: records the section start, reads the count and every record
-// into one scratch record, and declares the count as read.
-template <typename T, typename ReadRecord>
-bool countSection(KVTPlugin& plugin, ElementSlot<T>& slot, SectionId section,
-                  ReadRecord readRecord) noexcept {
-    slot.sectionStart = plugin.readCursor;
-    int32_t count = 0;
-    if (!plugin.readInt32(count)) {
-        return false;
-    }
-    T scratch;
-    for (int32_t i = 0; i < count; ++i) {
-        if (!readRecord(scratch, RecordPass::kCount)) {
-            return false;
-        }
-    }
-    plugin.model.declaredCount(section) = count;
-    return true;
-}
-
-// Decoding pass over one section: reads the count again and each record into its element. The
-// array was sized by the same count; a record beyond it would be read into a scratch record.
-template <typename T, typename ReadRecord>
-bool decodeSection(KVTPlugin& plugin, ElementSlot<T>& slot, ReadRecord readRecord) noexcept {
-    int32_t count = 0;
-    if (!plugin.readInt32(count)) {
-        return false;
-    }
-    T scratch;
-    for (int32_t i = 0; i < count; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const bool ok = index < slot.items.size()
-                            ? readRecord(slot.items[index], RecordPass::kDecode)
-                            : readRecord(scratch, RecordPass::kCount);
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Bone record. The whole bone is replaced only once every field has been read.
 bool readBoneRecord(KVTPlugin& plugin, ModelBone& bone) noexcept {

@@ -8,62 +8,17 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "model/section_walk.h"
 #include "model/sections.h"
 
 namespace quillmesh {
 namespace {
-
-// Whether a record reader runs for the counting pass (scratch record, nothing allocated) or for
-// the decoding pass (element of the model, sub-arrays allocated as announced).
-enum class RecordPass { kCount, kDecode };
 
 // Smallest file size of one entry of each sub-array: a sub-array is allocated only when the bytes
 // left can hold all of its entries, so a count read from the file never sizes memory beyond what
 // the file itself can describe.
 constexpr uint32_t kWeightBytes = 8;
 constexpr uint32_t kUVCoordBytes = 12;
-
-// Counting pass over one section: records the section start, reads the count and every record
-// into one scratch record, and declares the count as read (a count of 0 or less is an empty
-// section).
-template <typename T, typename ReadRecord>
-bool countSection(KVTPlugin& plugin, ElementSlot<T>& slot, SectionId section,
-                  ReadRecord readRecord) noexcept {
-    slot.sectionStart = plugin.readCursor;
-    int32_t count = 0;
-    if (!plugin.readInt32(count)) {
-        return false;
-    }
-    T scratch;
-    for (int32_t i = 0; i < count; ++i) {
-        if (!readRecord(scratch, RecordPass::kCount)) {
-            return false;
-        }
-    }
-    plugin.model.declaredCount(section) = count;
-    return true;
-}
-
-// Decoding pass over one section: reads the count again and each record into its element. The
-// array was sized by the same count; a record beyond it would be read into a scratch record.
-template <typename T, typename ReadRecord>
-bool decodeSection(KVTPlugin& plugin, ElementSlot<T>& slot, ReadRecord readRecord) noexcept {
-    int32_t count = 0;
-    if (!plugin.readInt32(count)) {
-        return false;
-    }
-    T scratch;
-    for (int32_t i = 0; i < count; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const bool ok = index < slot.items.size()
-                            ? readRecord(slot.items[index], RecordPass::kDecode)
-                            : readRecord(scratch, RecordPass::kCount);
-        if (!ok) {
-            return false;
-        }
-    }
-    return true;
-}
 
 // Group record: the name; from version 30 also groupTag, groupLink and the whole transform. An
 // old record leaves the transform as allocated (all zero).
