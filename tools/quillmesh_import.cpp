@@ -1,79 +1,83 @@
-// quillmesh-import: imports one ModelFile through the module, driven by our
-// host exactly as the application drives it, and reports what came back.
-//
-//   quillmesh-import [--flat] FILE.kvt
-//
-// Exit status 0 when the import handed over a scene, 1 when it failed, 2 on a
-// usage error.
-#include <cstdio>
-#include <cstring>
+// quillmesh-import: imports one ModelFile through the module, driven by our host exactly as the
+// application drives it, and reports what came back. The command line is parsed here; the work
+// is in import_summary.cpp and descriptor_json.cpp.
+#include <exception>
+#include <iostream>
 #include <string>
 
-#include "entry/plugin_main.h"
-#include "host/host.h"
-#include "host/import_driver.h"
-#include "host/text.h"
+#include <CLI/CLI.hpp>
+
+#include "tools/import_summary.h"
 
 namespace {
 
-const char* describeResult(int16_t result) {
-    switch (result) {
-        case 0:
-            return "success";
-        case RESULT_IMPORT_FAILED:
-            return "the import produced no scene";
-        case RESULT_HOST_INSUFFICIENT:
-            return "the host lacks a required routine or suite";
-        case RESULT_OUT_OF_MEMORY:
-            return "out of memory";
-        default:
-            return "host error";
-    }
-}
+constexpr const char* kDescription =
+    "Imports one ModelFile (.kvt) through the plug-in module, driven by our stand-in host\n"
+    "through ReadPrepare, ReadStart, ReadContinue and ReadFinish exactly as the application\n"
+    "drives it, and prints a summary: the file and its size; its version (and whether it is\n"
+    "compressed) and its element counts (lights, cameras, materials, groups, vertices, aux\n"
+    "records, UV sets, meshes, polygons over all meshes, bones, animations), found by loading\n"
+    "the file again with the tool's own reader; the scene's materials, vertices and polygons\n"
+    "from the scene descriptor the host received; the time the import took; and the plug-in's\n"
+    "result code.";
 
-int usage() {
-    std::fprintf(stderr, "usage: quillmesh-import [--flat] FILE.kvt\n");
-    return 2;
-}
+constexpr const char* kFooter =
+    "When the import fails the tool says why in plain words, with the plug-in's result code:\n"
+    "the file cannot be opened, is not a ModelFile, has an unsupported version, has a length\n"
+    "that does not match its header, or is damaged or truncated. The plug-in reports only its\n"
+    "result code (-30501: no scene); the reason comes from the tool's own load of the file. A\n"
+    "scene handed over for a file that does not load as a ModelFile is a failure too.\n"
+    "\n"
+    "JSON layout: a descriptor is {\"class\": CLASS, \"items\": {KEY: VALUE, ...}}, KEY and\n"
+    "CLASS being four-character codes or string IDs as text; integers, floats, booleans, texts\n"
+    "and lists are JSON values (NaN and infinities as strings); a data block is {\"bytes\": N,\n"
+    "...}: \"vectors\" for verl/nrml/lnfl/lncl/vnvl, \"uvs\" for \"uvl \", \"polygons\" for facl,\n"
+    "\"corners\" for faci, \"text\" for LyrN, key3DPaintType and the preservation texts, and\n"
+    "\"hex\" for any other block.\n"
+    "\n"
+    "Paths are UTF-8. Output paths are made absolute before the import, which changes the\n"
+    "process's current directory to the model's.\n"
+    "\n"
+    "Exit status: 0 the import handed over a scene (or the flat rows) for a valid ModelFile and\n"
+    "every output was written; 1 the import or an output failed; 2 usage error.";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    qmhost::ImportOptions options;
-    const char* file = nullptr;
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--flat") == 0) {
-            options.takesThreeDLayers = false;
-        } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
-            return usage();
-        } else if (file == nullptr) {
-            file = argv[i];
-        } else {
-            return usage();
+    using namespace quillmesh::tool;
+    try {
+        CLI::App app{kDescription, "quillmesh-import"};
+        app.footer(kFooter);
+        ToolOptions options;
+        std::string descriptorPath;
+        app.add_option("MODEL", options.modelPath, "The ModelFile to import")
+            ->required()
+            ->type_name("FILE.kvt");
+        CLI::Option* descriptorOption =
+            app.add_option("--descriptor", descriptorPath,
+                           "Write the flattened scene descriptor the host received to FILE, byte "
+                           "for byte")
+                ->type_name("FILE");
+        CLI::Option* jsonOption = app.add_flag(
+            "--json", options.json,
+            "Print the scene descriptor decoded as JSON on standard output (the summary then "
+            "goes to standard error)");
+        app.add_flag("--flat", options.flat,
+                     "Ask for flat pixels instead of a 3D layer: the host takes no 3D layer and "
+                     "the rows come through the advance-state routine; no descriptor is kept")
+            ->excludes(descriptorOption)
+            ->excludes(jsonOption);
+        try {
+            app.parse(argc, argv);
+        } catch (const CLI::ParseError& error) {
+            return app.exit(error) == 0 ? kExitSuccess : kExitUsage;
         }
+        if (descriptorOption->count() != 0) {
+            options.descriptorPath = descriptorPath;
+        }
+        return runImportTool(options, std::cout, std::cerr);
+    } catch (const std::exception& error) {
+        std::cerr << "quillmesh-import: " << error.what() << "\n";
+        return kExitFailure;
     }
-    if (file == nullptr) {
-        return usage();
-    }
-
-    qmhost::Host host;
-    const qmhost::ImportOutcome outcome =
-        qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(file), options);
-
-    std::printf("%s\n", file);
-    std::printf("  ReadPrepare %d, ReadStart %d, ReadContinue %d, ReadFinish %d\n",
-                outcome.prepareResult, outcome.startResult, outcome.continueResult,
-                outcome.finishResult);
-    if (outcome.sceneDelivered) {
-        std::printf("  scene descriptor: %zu bytes\n", outcome.sceneBytes.size());
-    }
-    if (!host.advanceCalls().empty()) {
-        std::printf("  flat rows delivered: %zu\n", host.advanceCalls().size());
-    }
-    if (!host.balanced()) {
-        std::printf("  host accounts not balanced: %s\n", host.accountSummary().c_str());
-    }
-    const int16_t result = outcome.result();
-    std::printf("  result %d: %s\n", result, describeResult(result));
-    return result == 0 && host.balanced() ? 0 : 1;
 }

@@ -1,0 +1,462 @@
+#include "tools/import_summary.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "entry/import_sequence.h"
+#include "entry/plugin_main.h"
+#include "host/host.h"
+#include "host/import_driver.h"
+#include "host/text.h"
+#include "model/kvt_plugin.h"
+#include "scene/import_scene.h"
+#include "tests/support/kvt_writer.h"
+#include "tools/descriptor_json.h"
+
+namespace quillmesh::tool {
+namespace {
+
+namespace fs = std::filesystem;
+using testsupport::KvtModel;
+using testsupport::KvtWriteOptions;
+using testsupport::writeKvtFile;
+
+// A scene with the default material, one more material with a texture, a paint type and a
+// layer name in slot 0, and one triangle with normals and UVs. Handed to ReadContinue in place
+// of the reader's scene, so that these tests do not depend on the conversion.
+ImportScene* knownScene(const char16_t*) {
+    ImportSceneOwner scene(createImportScene());
+    if (scene == nullptr || findOrCreateMaterial(*scene, "__PS_CS4_3D_Default") == nullptr) {
+        return nullptr;
+    }
+    SceneMaterial* wood = findOrCreateMaterial(*scene, "Wood");
+    if (wood == nullptr || !wood->maps[0].path.assign("/models/wood.png") ||
+        !wood->maps[0].paintType.assign("diffuse") || !wood->maps[0].layerName.assign("Grain")) {
+        return nullptr;
+    }
+    SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
+    if (mesh == nullptr) {
+        return nullptr;
+    }
+    int32_t vertices = 8;
+    int32_t normals = 8;
+    int32_t uvs = 8;
+    int32_t polygons = 8;
+    bool ok = pushVertex(*mesh, 0, 0, 0, vertices) && pushVertex(*mesh, 1, 2, 3, vertices) &&
+              pushVertex(*mesh, -1.5, 0.25, 4, vertices);
+    for (int i = 0; ok && i < 3; ++i) {
+        ok = pushNormal(*mesh, 0, 0, 1, normals);
+    }
+    ok =
+        ok && pushUV(*mesh, 0, 1, uvs) && pushUV(*mesh, 1, 1, uvs) && pushUV(*mesh, 0.5, 0.25, uvs);
+    if (!ok) {
+        return nullptr;
+    }
+    ScenePolygon polygon;
+    for (int32_t corner = 0; corner < 3; ++corner) {
+        polygon.corners.push_back(SceneCorner{corner, corner, 2 - corner, corner});
+    }
+    polygon.attributeB = 1;
+    polygon.materialIndex = 1;
+    if (!pushPolygon(*mesh, std::move(polygon), polygons)) {
+        return nullptr;
+    }
+    appendElement(scene->meshes, std::move(mesh));
+    return scene.release();
+}
+
+ImportScene* noScene(const char16_t*) {
+    return nullptr;
+}
+
+class ImportToolTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        startDirectory_ = fs::current_path();
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+            const fs::path candidate =
+                fs::temp_directory_path() /
+                ("quillmesh-tool-" + std::to_string(random()) + "-" + std::to_string(attempt));
+            if (fs::create_directory(candidate)) {
+                root_ = candidate;
+            }
+        }
+        ASSERT_FALSE(root_.empty());
+    }
+
+    void TearDown() override {
+        setSceneSource(nullptr);
+        fs::current_path(startDirectory_);
+        std::error_code error;
+        fs::remove_all(root_, error);
+    }
+
+    fs::path writeModel(const std::string& name, const KvtModel& model,
+                        const KvtWriteOptions& options = {}) {
+        const fs::path path = root_ / name;
+        writeKvtFile(path, model, options);
+        return path;
+    }
+
+    struct Run {
+        int status = -1;
+        std::string out;
+        std::string err;
+    };
+
+    static Run run(const ToolOptions& options) {
+        std::ostringstream out;
+        std::ostringstream err;
+        Run result;
+        result.status = runImportTool(options, out, err);
+        result.out = out.str();
+        result.err = err.str();
+        return result;
+    }
+
+    static std::vector<uint8_t> fileBytes(const fs::path& path) {
+        std::ifstream file(path, std::ios::binary);
+        return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+    }
+
+    fs::path startDirectory_;
+    fs::path root_;
+};
+
+struct FailureCase {
+    const char* name;
+    // Makes the file (or not) in the given folder and returns its path.
+    std::function<fs::path(const fs::path&)> make;
+    int loadResult;
+    std::string reason;  // the message names the failure with these words
+};
+
+void PrintTo(const FailureCase& c, std::ostream* out) {
+    *out << c.name;
+}
+
+fs::path writeInto(const fs::path& folder, const KvtModel& model,
+                   const KvtWriteOptions& options = {}) {
+    const fs::path path = folder / "model.kvt";
+    writeKvtFile(path, model, options);
+    return path;
+}
+
+KvtWriteOptions withHeader(testsupport::KvtHeaderOverrides header) {
+    KvtWriteOptions options;
+    options.header = std::move(header);
+    return options;
+}
+
+const FailureCase kFailureCases[] = {
+    {"Missing", [](const fs::path& folder) { return folder / "missing.kvt"; }, kLoadCannotOpen,
+     "cannot open the file: there is no such file"},
+    {"Directory",
+     [](const fs::path& folder) {
+         fs::create_directory(folder / "folder.kvt");
+         return folder / "folder.kvt";
+     },
+     kLoadCannotOpen, "cannot open the file: it is a directory"},
+    {"BadMagic",
+     [](const fs::path& folder) {
+         return writeInto(folder, testsupport::triangleModel(33), withHeader({.magic = "KVTX"}));
+     },
+     kLoadBadMagic, "not a ModelFile: it does not start with \"KVTH\""},
+    {"BadInnerMagic",
+     [](const fs::path& folder) {
+         KvtWriteOptions options;
+         options.compressed = true;
+         options.innerHeader.magic = "XXXX";
+         return writeInto(folder, testsupport::triangleModel(33), options);
+     },
+     kLoadBadMagic, "not a ModelFile: the compressed model inside does not start with \"KVTH\""},
+    {"VersionTooOld",
+     [](const fs::path& folder) {
+         return writeInto(folder, testsupport::triangleModel(6), withHeader({.version = 5}));
+     },
+     kLoadUnsupportedVersion, "unsupported ModelFile version 5; versions 6 to 34 can be read"},
+    {"InnerVersionTooOld",
+     [](const fs::path& folder) {
+         KvtWriteOptions options;
+         options.compressed = true;
+         options.innerHeader.version = 5;
+         return writeInto(folder, testsupport::triangleModel(33), options);
+     },
+     kLoadUnsupportedVersion,
+     "unsupported ModelFile version in the compressed model inside (the file's header says 33)"},
+    {"LengthOneTooLong",
+     [](const fs::path& folder) {
+         return writeInto(folder, testsupport::triangleModel(33), withHeader({.lengthDelta = 1}));
+     },
+     kLoadLengthMismatch, "length mismatch: the header says "},
+    {"InnerLengthWrong",
+     [](const fs::path& folder) {
+         KvtWriteOptions options;
+         options.compressed = true;
+         options.innerHeader.lengthDelta = -1;
+         return writeInto(folder, testsupport::triangleModel(33), options);
+     },
+     kLoadLengthMismatch,
+     "length mismatch: the length in the header does not match the model's size"},
+    {"Truncated",
+     [](const fs::path& folder) {
+         KvtWriteOptions options;
+         options.truncateAt = 200;
+         return writeInto(folder, testsupport::cubeModel(33), options);
+     },
+     kLoadFailed, "damaged or truncated: its sections cannot be read in full"},
+    {"Empty",
+     [](const fs::path& folder) {
+         std::ofstream(folder / "empty.kvt", std::ios::binary);
+         return folder / "empty.kvt";
+     },
+     kLoadFailed, "damaged or truncated: 0 bytes cannot hold a ModelFile header"},
+    {"NoElements",
+     [](const fs::path& folder) {
+         KvtModel model;
+         model.version = 33;
+         return writeInto(folder, model);
+     },
+     kLoadFailed, "damaged or truncated: its sections cannot be read in full"},
+};
+
+class ImportToolFailure : public ImportToolTest,
+                          public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(ImportToolFailure, ExitsWithOneSayingWhyWithThePluginResult) {
+    const FailureCase& c = GetParam();
+    const fs::path path = c.make(root_);
+    EXPECT_EQ(diagnoseModelFile(path).loadResult, c.loadResult);
+
+    const Run result = run({.modelPath = path.string()});
+    EXPECT_EQ(result.status, kExitFailure);
+    // The reason is the tool's; the plug-in's own result is whatever it reported.
+    EXPECT_EQ(result.err.rfind("quillmesh-import: import failed: ", 0), 0u) << result.err;
+    EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find(" (plug-in result "), std::string::npos) << result.err;
+    EXPECT_EQ(fs::current_path(), startDirectory_);
+}
+
+INSTANTIATE_TEST_SUITE_P(Reasons, ImportToolFailure, ::testing::ValuesIn(kFailureCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(ImportToolTest, LengthMismatchNamesBothLengths) {
+    const fs::path path =
+        writeModel("long.kvt", testsupport::triangleModel(33), withHeader({.lengthDelta = 1}));
+    const auto size = fs::file_size(path);
+    EXPECT_NE(loadFailureReason(diagnoseModelFile(path))
+                  .find("the header says " + std::to_string(size + 1) + " bytes, the file has " +
+                        std::to_string(size)),
+              std::string::npos);
+}
+
+TEST_F(ImportToolTest, SummaryCountsTheModelAndTheScene) {
+    setSceneSource(knownScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+
+    const Run result = run({.modelPath = path.string()});
+    EXPECT_EQ(result.status, kExitSuccess) << result.err;
+    EXPECT_EQ(result.err, "");
+    EXPECT_NE(result.out.find("file:       " + path.string() + " ("), std::string::npos);
+    EXPECT_NE(result.out.find("version:    33\n"), std::string::npos) << result.out;
+    // A model without groups is given one default group by the reader.
+    EXPECT_NE(result.out.find("model:      0 lights, 0 cameras, 1 material, 1 group, 3 "
+                              "vertices, 0 aux records,\n            1 UV set, 1 mesh, 1 "
+                              "polygon, 0 bones, 0 animations\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("scene:      2 materials, 3 vertices, 1 polygon\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("result:     0 (success)\n"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("import:     "), std::string::npos) << result.out;
+}
+
+TEST_F(ImportToolTest, ModelCountsCoverEverySectionAndAllMeshes) {
+    KvtModel model = testsupport::triangleModel(33);
+    model.lights = {{.name = "Sun"}};
+    model.cameras = {{.name = "Front"}, {.name = "Top"}};
+    model.groups = {{.name = "All"}};
+    model.auxRecords = {{}, {}};
+    model.meshes.push_back(model.meshes[0]);
+    model.meshes[1].polygons.push_back(model.meshes[1].polygons[0]);
+    model.bones = {{.name = "Root"}};
+    model.animations = {{.name = "Idle"}};
+    const fs::path path = writeModel("full.kvt", model, {.compressed = true});
+
+    const ModelDiagnosis diagnosis = diagnoseModelFile(path);
+    ASSERT_EQ(diagnosis.loadResult, kLoadSucceeded);
+    EXPECT_EQ(diagnosis.modelVersion, 33);
+    const ModelCounts& c = diagnosis.counts;
+    EXPECT_EQ(c.lights, 1);
+    EXPECT_EQ(c.cameras, 2);
+    EXPECT_EQ(c.materials, 1);
+    EXPECT_EQ(c.groups, 1);
+    EXPECT_EQ(c.vertices, 3);
+    EXPECT_EQ(c.auxRecords, 2);
+    EXPECT_EQ(c.uvSets, 1);
+    EXPECT_EQ(c.meshes, 2);
+    EXPECT_EQ(c.polygons, 3);
+    EXPECT_EQ(c.bones, 1);
+    EXPECT_EQ(c.animations, 1);
+    EXPECT_EQ(loadFailureReason(diagnosis), "");
+    EXPECT_EQ(fs::current_path(), startDirectory_);
+}
+
+TEST_F(ImportToolTest, DescriptorFileHoldsTheBytesTheHostReceived) {
+    setSceneSource(knownScene);
+    const fs::path modelFolder = root_ / "models";
+    const fs::path workFolder = root_ / "work";
+    fs::create_directories(modelFolder);
+    fs::create_directories(workFolder);
+    const fs::path model = modelFolder / "triangle.kvt";
+    writeKvtFile(model, testsupport::triangleModel(33));
+
+    // A relative output path names a file in the folder the tool was started in, although the
+    // import moves the current directory to the model's folder.
+    fs::current_path(workFolder);
+    const Run result = run({.modelPath = model.string(), .descriptorPath = "scene.desc"});
+    EXPECT_EQ(result.status, kExitSuccess) << result.err;
+    EXPECT_EQ(fs::current_path(), workFolder);
+    ASSERT_TRUE(fs::exists(workFolder / "scene.desc"));
+    EXPECT_FALSE(fs::exists(modelFolder / "scene.desc"));
+
+    qmhost::Host host;
+    const qmhost::ImportOutcome outcome =
+        qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(model.string()));
+    ASSERT_TRUE(outcome.sceneDelivered);
+    EXPECT_EQ(fileBytes(workFolder / "scene.desc"), outcome.sceneBytes);
+    EXPECT_NE(
+        result.out.find("descriptor: " + std::to_string(outcome.sceneBytes.size()) + " bytes\n"),
+        std::string::npos)
+        << result.out;
+}
+
+TEST_F(ImportToolTest, JsonDecodesTheReceivedDescriptor) {
+    setSceneSource(knownScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+
+    const Run result = run({.modelPath = path.string(), .json = true});
+    ASSERT_EQ(result.status, kExitSuccess) << result.err;
+    // The summary moves to the error stream so that standard output is JSON alone.
+    EXPECT_NE(result.err.find("scene:      2 materials"), std::string::npos) << result.err;
+    const Json json = Json::parse(result.out);
+
+    const Json& items = json["items"];
+    EXPECT_EQ(items["VrsM"], 1);
+    EXPECT_EQ(items["flip"], false);
+    ASSERT_EQ(items["mshl"].size(), 1u);
+    const Json& mesh = items["mshl"][0];
+    EXPECT_EQ(mesh["class"], "msho");
+    // Vertices as the scene stores them: (x, -z, y).
+    EXPECT_EQ(mesh["items"]["verl"],
+              (Json{{"bytes", 72},
+                    {"vectors", {{0.0, -0.0, 0.0}, {1.0, -3.0, 2.0}, {-1.5, -4.0, 0.25}}}}));
+    EXPECT_EQ(mesh["items"]["nrml"]["vectors"][2], (Json{0.0, -1.0, 0.0}));
+    EXPECT_EQ(mesh["items"]["uvl "]["uvs"], (Json{{0.0, 1.0}, {1.0, 1.0}, {0.5, 0.25}}));
+    EXPECT_EQ(
+        mesh["items"]["facl"],
+        (Json{{"bytes", 36},
+              {"polygons",
+               {Json{{"corners", 3}, {"attributeA", 0}, {"attributeB", 1}, {"material", 1}}}}}));
+    EXPECT_EQ(mesh["items"]["faci"]["corners"][2],
+              (Json{{"vertex", 2}, {"normal", 2}, {"uv", 0}, {"auxiliary", 2}}));
+
+    ASSERT_EQ(items["mtll"].size(), 2u);
+    const Json& wood = items["mtll"][1];
+    EXPECT_EQ(wood["class"], "mtlo");
+    EXPECT_EQ(wood["items"]["Nm  "], "Wood");
+    ASSERT_EQ(wood["items"]["mapl"].size(), 32u);
+    const Json& map = wood["items"]["mapl"][0]["items"];
+    EXPECT_EQ(map["Nm  "], "/models/wood.png");
+    EXPECT_EQ(map["key3DPaintType"], (Json{{"bytes", 7}, {"text", "diffuse"}}));
+    EXPECT_EQ(map["LyrN"], (Json{{"bytes", 5}, {"text", "Grain"}}));
+
+    EXPECT_EQ(items["key3DState"]["class"], "key3DState");
+    EXPECT_EQ(items["plyc"], 0);
+}
+
+TEST_F(ImportToolTest, PluginWithoutSceneFailsForAValidFile) {
+    setSceneSource(noScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+    const fs::path descriptor = root_ / "scene.desc";
+    const Run result = run({.modelPath = path.string(), .descriptorPath = descriptor.string()});
+    EXPECT_EQ(result.status, kExitFailure);
+    EXPECT_NE(result.err.find("import failed: the plug-in produced no scene, although the file "
+                              "loads as a ModelFile (plug-in result -30501: the import produced "
+                              "no scene)"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("no scene descriptor was received"), std::string::npos);
+    EXPECT_FALSE(fs::exists(descriptor));
+}
+
+TEST_F(ImportToolTest, SceneForAFileThatIsNotAModelFileIsAFailure) {
+    setSceneSource(knownScene);
+    const fs::path path =
+        writeModel("bad.kvt", testsupport::triangleModel(33), withHeader({.magic = "ABCD"}));
+    const Run result = run({.modelPath = path.string()});
+    EXPECT_EQ(result.status, kExitFailure);
+    EXPECT_NE(result.err.find("the plug-in handed over a scene, but the file does not load as a "
+                              "ModelFile: not a ModelFile"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("(plug-in result 0: success)"), std::string::npos) << result.err;
+}
+
+TEST_F(ImportToolTest, FlatImportDeliversRowsAndNoDescriptor) {
+    setSceneSource(knownScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+    const Run result = run({.modelPath = path.string(), .flat = true});
+    EXPECT_EQ(result.status, kExitSuccess) << result.err;
+    EXPECT_NE(result.out.find("flat rows:  "), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("descriptor:"), std::string::npos) << result.out;
+}
+
+TEST_F(ImportToolTest, UnwritableDescriptorPathFails) {
+    setSceneSource(knownScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+    const fs::path descriptor = root_ / "no-such-folder" / "scene.desc";
+    const Run result = run({.modelPath = path.string(), .descriptorPath = descriptor.string()});
+    EXPECT_EQ(result.status, kExitFailure);
+    EXPECT_NE(result.err.find("cannot write the scene descriptor to " + descriptor.string()),
+              std::string::npos)
+        << result.err;
+}
+
+TEST(CountScene, CountsMaterialsAndTheGeometryOfEveryMesh) {
+    using qmhost::Descriptor;
+    using qmhost::fourcc;
+    using qmhost::Value;
+    Descriptor first(fourcc("msho"));
+    first.put(fourcc("verl"), Value::fromData(std::vector<uint8_t>(3 * 24)));
+    first.put(fourcc("facl"), Value::fromData(std::vector<uint8_t>(2 * 36)));
+    Descriptor second(fourcc("msho"));
+    second.put(fourcc("verl"), Value::fromData(std::vector<uint8_t>(24)));
+    Descriptor root;
+    root.put(fourcc("mshl"), Value::fromList({Value::fromObject(fourcc("msho"), first),
+                                              Value::fromObject(fourcc("msho"), second)}));
+    root.put(fourcc("mtll"), Value::fromList({Value::fromObject(fourcc("mtlo"), Descriptor()),
+                                              Value::fromObject(fourcc("mtlo"), Descriptor()),
+                                              Value::fromObject(fourcc("mtlo"), Descriptor())}));
+    const SceneCounts counts = countScene(root);
+    EXPECT_EQ(counts.materials, 3u);
+    EXPECT_EQ(counts.meshes, 2u);
+    EXPECT_EQ(counts.vertices, 4u);
+    EXPECT_EQ(counts.polygons, 2u);
+
+    const SceneCounts none = countScene(Descriptor());
+    EXPECT_EQ(none.materials + none.meshes + none.vertices + none.polygons, 0u);
+}
+
+}  // namespace
+}  // namespace quillmesh::tool

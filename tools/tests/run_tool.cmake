@@ -1,0 +1,14 @@
+# Runs TOOL with the list ARGS and checks its exit status (EXPECT_STATUS) and that its standard
+# output and error together match the regular expression EXPECT_OUTPUT.
+execute_process(COMMAND ${TOOL} ${ARGS}
+                RESULT_VARIABLE status
+                OUTPUT_VARIABLE output
+                ERROR_VARIABLE output)
+if(NOT status STREQUAL EXPECT_STATUS)
+  message(FATAL_ERROR "expected exit status ${EXPECT_STATUS}, got ${status}; output:\n${output}")
+endif()
+string(REGEX REPLACE "\n" " " flat "${output}")
+if(NOT flat MATCHES "${EXPECT_OUTPUT}")
+  message(FATAL_ERROR "output does not match '${EXPECT_OUTPUT}':\n${output}")
+endif()
+message(STATUS "exit status ${status}; output:\n${output}")
