@@ -238,6 +238,11 @@ std::string loadFailureReason(const ModelDiagnosis& diagnosis) {
         default:
             break;
     }
+    // The reader reads the whole header before it looks at the magic, so a short file of
+    // another kind fails as unreadable; its first bytes tell what it is.
+    if (!header.magicMatches && diagnosis.fileSize.has_value() && *diagnosis.fileSize >= 4) {
+        return "not a ModelFile: it does not start with \"KVTH\"";
+    }
     if (diagnosis.fileSize.has_value() && *diagnosis.fileSize < kHeaderPeekBytes) {
         return "damaged or truncated: " +
                counted(static_cast<int64_t>(*diagnosis.fileSize), "byte", "bytes") +

@@ -171,6 +171,12 @@ const FailureCase kFailureCases[] = {
          return writeInto(folder, testsupport::triangleModel(33), withHeader({.magic = "KVTX"}));
      },
      kLoadBadMagic, "not a ModelFile: it does not start with \"KVTH\""},
+    {"ShortFileOfAnotherKind",
+     [](const fs::path& folder) {
+         std::ofstream(folder / "notes.kvt", std::ios::binary) << "NOPE, just twenty b";
+         return folder / "notes.kvt";
+     },
+     kLoadFailed, "not a ModelFile: it does not start with \"KVTH\""},
     {"BadInnerMagic",
      [](const fs::path& folder) {
          KvtWriteOptions options;
