@@ -2,12 +2,16 @@
 
 #include <bit>
 #include <cstdint>
+#include <exception>
 #include <limits>
 #include <new>
 #include <optional>
 #include <span>
+#include <string>
+#include <string_view>
 #include <utility>
 
+#include "platform/platform.h"
 #include "scene/import_scene.h"
 #include "scene/scene_memory.h"
 
@@ -34,27 +38,30 @@ struct Suites {
     const ActionDescriptorSuite& descriptor;
     const ActionListSuite& list;
     const ActionControlSuite& control;
+    const ZStringSuite& zstring;
 };
 
 std::optional<Suites> usableSuites(const SceneWriterContext& context) {
     const ActionDescriptorSuite* descriptor = context.suites.descriptor;
     const ActionListSuite* list = context.suites.list;
     const ActionControlSuite* control = context.suites.control;
-    if (descriptor == nullptr || list == nullptr || control == nullptr) {
+    const ZStringSuite* zstring = context.suites.zstring;
+    if (descriptor == nullptr || list == nullptr || control == nullptr || zstring == nullptr) {
         return std::nullopt;
     }
     const bool complete = descriptor->make != nullptr && descriptor->free != nullptr &&
                           descriptor->putInteger != nullptr && descriptor->putFloat != nullptr &&
-                          descriptor->putBoolean != nullptr && descriptor->putString != nullptr &&
+                          descriptor->putBoolean != nullptr && descriptor->putZString != nullptr &&
                           descriptor->putList != nullptr && descriptor->putObject != nullptr &&
                           descriptor->putData != nullptr && descriptor->asHandle != nullptr &&
                           list->make != nullptr && list->free != nullptr &&
                           list->putFloat != nullptr && list->putObject != nullptr &&
-                          control->stringIDToTypeID != nullptr;
+                          control->stringIDToTypeID != nullptr &&
+                          zstring->makeFromUnicode != nullptr && zstring->release != nullptr;
     if (!complete) {
         return std::nullopt;
     }
-    return Suites{*descriptor, *list, *control};
+    return Suites{*descriptor, *list, *control, *zstring};
 }
 
 // A descriptor the writer made, freed when the holder goes out of scope
@@ -126,8 +133,30 @@ class Puts {
     void boolean(HostKey key, bool value) const {
         suites_.descriptor.putBoolean(target_, key, value ? 1 : 0);
     }
-    void string(HostKey key, const char* text) const {
-        suites_.descriptor.putString(target_, key, text);
+    // Scene texts are UTF-8; the host gets them as ZStrings made from their
+    // UTF-16 form, so names and paths outside ASCII arrive intact. A text
+    // that cannot be converted or made into a ZString is missing from the
+    // descriptor, like a value the host refuses.
+    void string(HostKey key, std::string_view utf8) const {
+        std::u16string wide;
+        try {
+            wide = platform::fromUtf8(utf8);
+        } catch (const std::exception&) {
+            return;  // memory for the conversion ran out
+        }
+        if (wide.size() > std::numeric_limits<uint32_t>::max()) {
+            return;
+        }
+        ZStringRef zstring = nullptr;
+        const HostError error = suites_.zstring.makeFromUnicode(
+            wide.c_str(), static_cast<uint32_t>(wide.size()), &zstring);
+        if (zstring == nullptr) {
+            return;
+        }
+        if (error == 0) {
+            suites_.descriptor.putZString(target_, key, zstring);
+        }
+        suites_.zstring.release(zstring);
     }
     // `bytes` is at most kMaxBlockBytes long (every caller bounds it).
     void data(HostKey key, std::span<const uint8_t> bytes) const {
@@ -273,7 +302,7 @@ DescriptorRef buildPreservation(const Suites& suites, const ScenePreservation& r
     }
     const Puts puts(suites, descriptor.get());
     const auto textOrEmpty = [](const std::optional<ScenePreservationText>& text) {
-        return text.has_value() ? text->c_str() : "";
+        return text.has_value() ? text->view() : std::string_view();
     };
     // Each text is bounded by kPreservationTextMaxLength, so it fits a data length.
     const auto dataWhenPresent = [&](const char* keyText,
@@ -322,8 +351,8 @@ void putRootValues(const Puts& root, const ImportScene& scene) {
     root.integer(key("Gast"), scene.animationStart);
     root.integer(key("Gfrm"), scene.frameCount);
     root.number(key("Gfps"), scene.framesPerSecond);
-    root.string(key("GRNm"), scene.globalName.c_str());
-    root.string(key("Nm  "), scene.sceneName.c_str());
+    root.string(key("GRNm"), scene.globalName.view());
+    root.string(key("Nm  "), scene.sceneName.view());
     root.boolean(root.stringKey("flip"), scene.flip);
 }
 
@@ -358,7 +387,7 @@ bool writeLight(const Suites& suites, const OwnedList& lights, const SceneLight&
         return false;
     }
     const Puts puts(suites, descriptor.get());
-    puts.string(key("Nm  "), light.name.c_str());
+    puts.string(key("Nm  "), light.name.view());
     puts.number(key("X   "), light.positionX);
     puts.number(key("Y   "), light.positionY);
     puts.number(key("Z   "), light.positionZ);
@@ -395,7 +424,7 @@ bool writeCamera(const Suites& suites, const OwnedList& cameras, const SceneCame
         return false;
     }
     const Puts puts(suites, descriptor.get());
-    puts.string(key("Nm  "), camera.name.c_str());
+    puts.string(key("Nm  "), camera.name.view());
     puts.number(key("X   "), camera.positionX);
     puts.number(key("Y   "), camera.positionY);
     puts.number(key("Z   "), camera.positionZ);
@@ -421,7 +450,7 @@ bool writeMesh(const SceneWriterContext& context, const Suites& suites, const Ow
         return false;
     }
     const Puts puts(suites, descriptor.get());
-    puts.string(key("Nm  "), mesh.name.c_str());
+    puts.string(key("Nm  "), mesh.name.view());
     writeMeshGeometry(context, mesh, descriptor.get());
     const std::size_t corners = cornerTotal(mesh);
     if (corners != 0 && !writePolygons(context, mesh, corners, descriptor.get())) {
@@ -454,7 +483,7 @@ bool writeTextureMap(const Suites& suites, const OwnedList& maps, int32_t slot,
     }
     const Puts puts(suites, descriptor.get());
     puts.integer(key("Type"), slot);
-    puts.string(key("Nm  "), map.path.c_str());
+    puts.string(key("Nm  "), map.path.view());
     puts.number(key("srgh"), map.strength);
     puts.number(key("uscl"), map.uScale);
     puts.number(key("vscl"), map.vScale);
@@ -482,7 +511,7 @@ bool writeMaterial(const Suites& suites, const OwnedList& materials,
         return false;
     }
     const Puts puts(suites, descriptor.get());
-    puts.string(key("Nm  "), material.name.c_str());
+    puts.string(key("Nm  "), material.name.view());
     puts.number(key("ared"), material.ambientRed);
     puts.number(key("agrn"), material.ambientGreen);
     puts.number(key("ablu"), material.ambientBlue);
@@ -552,8 +581,8 @@ bool writeKeySet(const SceneWriterContext& context, const Suites& suites, const 
         return false;
     }
     const Puts puts(suites, descriptor.get());
-    puts.string(key("Nm  "), keySet.name.c_str());
-    puts.string(key("InsN"), keySet.instanceName.c_str());
+    puts.string(key("Nm  "), keySet.name.view());
+    puts.string(key("InsN"), keySet.instanceName.view());
     puts.integer(key("flgO"), keySet.flagsO);
     puts.integer(key("flgT"), keySet.flagsT);
     puts.integer(key("NoID"), keySet.nodeId);
@@ -717,7 +746,7 @@ DescriptorRef writeKeyTrack(const SceneWriterContext& context, const SceneKeyTra
         return nullptr;
     }
     const Puts puts(*suites, descriptor.get());
-    puts.string(key("FlNn"), track.name.c_str());
+    puts.string(key("FlNn"), track.name.view());
     puts.integer(key("flag"), track.flags);
     puts.integer(key("KeyS"), static_cast<int32_t>(track.keys.size()));
     for (const SceneKeyFrame& frame : track.keys) {

@@ -5,7 +5,11 @@
 // Every routine here reads the scene and never changes it. Results of the
 // host's put routines are not examined; every descriptor and list the writer
 // makes is freed again once it has been put (the host's puts copy their
-// value), on success and on every failure path.
+// value), on success and on every failure path. Text values (names, texture
+// paths and the other string keys) go to the host as ZStrings made from the
+// UTF-16 form of the scene's UTF-8 texts; every ZString made is released
+// after its put. Text carried as raw data ("key3DPaintType", "LyrN" and the
+// preservation blocks) is put as the scene holds it.
 #pragma once
 
 #include <cstddef>
@@ -26,8 +30,8 @@ struct SceneWriterContext {
 
 // Builds and flattens the scene descriptor. On success *out holds a new
 // handle the caller owns; on failure *out is left untouched. Fails, making
-// nothing, when the scene or out is null or the descriptor, list or control
-// suite (or a routine of theirs the writer calls) is missing. Fails, freeing
+// nothing, when the scene or out is null or the descriptor, list, control or
+// ZString suite (or a routine of theirs the writer calls) is missing. Fails, freeing
 // everything it made, when the host cannot make a descriptor or list, cannot
 // flatten the root, or a "facl"/"faci" block cannot be built.
 bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,

@@ -618,6 +618,93 @@ TEST_F(SceneWriterTest, PreservationWritesAbsentTextsAsEmptyStringsOrNotAtAll) {
     EXPECT_TRUE(host.balanced()) << host.accountSummary();
 }
 
+// Scene texts are UTF-8; each string key reaches the host as the same text in
+// UTF-16, and every ZString made for a put is released again.
+TEST_F(SceneWriterTest, TextsReachTheHostAsUtf16) {
+    struct Case {
+        std::string utf8;
+        std::u16string host;
+    };
+    const std::vector<Case> cases = {
+        {"plain", u"plain"},
+        {"\xD0\x94\xD0\xB5\xD1\x80\xD0\xB5\xD0\xB2\xD0\xBE",
+         u"\u0414\u0435\u0440\u0435\u0432\u043E"},
+        {"C:\\\xE3\x83\x86\xE3\x82\xAF\\\xE6\x9C\xA8.png", u"C:\\\u30C6\u30AF\\\u6728.png"},
+        {"\xF0\x9F\x98\x80", u"\U0001F600"},
+        {"bad\xFF", u"bad\uFFFD"},
+        {"", u""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.utf8);
+        Host local;
+        const ImportSceneOwner scene = newScene();
+        ASSERT_TRUE(scene->sceneName.assign(c.utf8));
+        ASSERT_TRUE(scene->globalName.assign(c.utf8));
+        SceneMaterial* material = findOrCreateMaterial(*scene, c.utf8);
+        ASSERT_NE(material, nullptr);
+        ASSERT_TRUE(material->maps[0].path.assign(c.utf8));
+        appendElement(scene->meshes, createSceneMesh(c.utf8, 0, 0, 0, 0, 0, 0));
+
+        HostHandle handle = nullptr;
+        ASSERT_TRUE(writeSceneDescriptor(contextOf(local), scene.get(), &handle));
+        const std::optional<Descriptor> root = local.descriptors().read(handle);
+        local.handles().dispose(handle);
+        ASSERT_TRUE(root.has_value());
+        const Value expected = Value::fromText(c.host);
+        EXPECT_TRUE(holds(*root, fourcc("Nm  "), expected));
+        EXPECT_TRUE(holds(*root, fourcc("GRNm"), expected));
+        const std::vector<const Descriptor*> meshes =
+            objects(*root, fourcc("mshl"), fourcc("msho"));
+        ASSERT_EQ(meshes.size(), 1u);
+        EXPECT_TRUE(holds(*meshes[0], fourcc("Nm  "), expected));
+        const std::vector<const Descriptor*> materials =
+            objects(*root, fourcc("mtll"), fourcc("mtlo"));
+        ASSERT_EQ(materials.size(), 1u);
+        EXPECT_TRUE(holds(*materials[0], fourcc("Nm  "), expected));
+        const std::vector<const Descriptor*> maps =
+            objects(*materials[0], fourcc("mapl"), fourcc("mapo"));
+        ASSERT_EQ(maps.size(), kSceneTextureMapCount);
+        EXPECT_TRUE(holds(*maps[0], fourcc("Nm  "), expected));
+        EXPECT_TRUE(holds(*maps[1], fourcc("Nm  "), Value::fromText(u"")));
+        EXPECT_GT(local.descriptors().counts().zstringsMade, 0u);
+        EXPECT_TRUE(local.balanced()) << local.accountSummary();
+    }
+}
+
+// A ZString the host cannot make leaves that text out; the writer goes on
+// and releases nothing it did not get.
+std::size_t gRefusedZStrings = 0;
+HostError HOSTAPI_CALL refusingZStringMake(const HostChar16*, uint32_t, ZStringRef* zstring) {
+    ++gRefusedZStrings;
+    *zstring = nullptr;
+    return qmhost::DescriptorHost::kErrNoMemory;
+}
+
+TEST_F(SceneWriterTest, TextTheHostCannotMakeIsLeftOut) {
+    const ImportSceneOwner scene = oneTriangleScene();
+    ZStringSuite refusing = *host.descriptors().zstringSuite();
+    refusing.makeFromUnicode = refusingZStringMake;
+    SceneWriterContext context = contextOf(host);
+    context.suites.zstring = &refusing;
+    gRefusedZStrings = 0;
+    HostHandle handle = nullptr;
+    ASSERT_TRUE(writeSceneDescriptor(context, scene.get(), &handle));
+    const std::optional<Descriptor> root = host.descriptors().read(handle);
+    host.handles().dispose(handle);
+    ASSERT_TRUE(root.has_value());
+    // Root: "GRNm" and "Nm  "; mesh and material names; 32 map paths.
+    EXPECT_EQ(gRefusedZStrings, 2u + 2u + kSceneTextureMapCount);
+    EXPECT_FALSE(root->contains(fourcc("Nm  ")));
+    EXPECT_FALSE(root->contains(fourcc("GRNm")));
+    EXPECT_TRUE(root->contains(id("flip")));
+    const std::vector<const Descriptor*> materials = objects(*root, fourcc("mtll"), fourcc("mtlo"));
+    ASSERT_EQ(materials.size(), 1u);
+    EXPECT_FALSE(materials[0]->contains(fourcc("Nm  ")));
+    EXPECT_TRUE(materials[0]->contains(fourcc("dred")));
+    EXPECT_EQ(host.descriptors().counts().zstringsMade, 0u);
+    EXPECT_TRUE(host.balanced()) << host.accountSummary();
+}
+
 TEST_F(SceneWriterTest, MissingArgumentsOrSuitesProduceNothing) {
     const ImportSceneOwner scene = newScene();
     HostHandle handle = nullptr;
@@ -628,18 +715,26 @@ TEST_F(SceneWriterTest, MissingArgumentsOrSuitesProduceNothing) {
     withoutPutData.putData = nullptr;
     ActionListSuite withoutListFloat = *host.descriptors().listSuite();
     withoutListFloat.putFloat = nullptr;
-    std::vector<SceneWriterContext> contexts(6, contextOf(host));
+    ActionDescriptorSuite withoutPutZString = *host.descriptors().descriptorSuite();
+    withoutPutZString.putZString = nullptr;
+    ZStringSuite withoutZStringMake = *host.descriptors().zstringSuite();
+    withoutZStringMake.makeFromUnicode = nullptr;
+    std::vector<SceneWriterContext> contexts(9, contextOf(host));
     contexts[0].suites.descriptor = nullptr;
     contexts[1].suites.list = nullptr;
     contexts[2].suites.control = nullptr;
     contexts[3].suites.descriptor = &withoutPutData;
     contexts[4].suites.list = &withoutListFloat;
-    contexts[5].suites.zstring = nullptr;  // not needed by this writer
+    // Texts go to the host as ZStrings.
+    contexts[5].suites.zstring = nullptr;
+    contexts[6].suites.descriptor = &withoutPutZString;
+    contexts[7].suites.zstring = &withoutZStringMake;
+    const std::size_t complete = 8;
     for (std::size_t i = 0; i < contexts.size(); ++i) {
         SCOPED_TRACE(i);
         handle = nullptr;
-        EXPECT_EQ(writeSceneDescriptor(contexts[i], scene.get(), &handle), i == 5);
-        EXPECT_EQ(handle != nullptr, i == 5);
+        EXPECT_EQ(writeSceneDescriptor(contexts[i], scene.get(), &handle), i == complete);
+        EXPECT_EQ(handle != nullptr, i == complete);
         if (handle != nullptr) {
             host.handles().dispose(handle);
         }
