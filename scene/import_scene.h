@@ -36,9 +36,13 @@ inline constexpr std::size_t kSceneTextureMapCount = 32;
 // Array counts are 32-bit in the host's data; no array grows beyond this.
 inline constexpr std::size_t kSceneMaxEntries = 0x7FFFFFFF;
 
-// Narrow 8-bit text of at most MaxLength bytes. A text is taken up to its
-// first NUL byte and then cut to MaxLength bytes, as a NUL-terminated copy
-// into a buffer of MaxLength + 1 bytes would be.
+// UTF-8 text of at most MaxLength bytes (names, texture paths and every other
+// scene text; the descriptor writer hands each to the host as UTF-16). A text
+// is taken up to its first NUL byte and then cut to MaxLength bytes, as a
+// NUL-terminated copy into a buffer of MaxLength + 1 bytes would be, except
+// that the cut moves back to the start of a character it would split, so a
+// cut text is still well-formed UTF-8. Bytes that are not UTF-8 are kept as
+// they are (the writer turns them into U+FFFD).
 template <std::size_t MaxLength>
 class SceneText {
   public:
@@ -70,10 +74,31 @@ class SceneText {
         if (end != std::string_view::npos) {
             text = text.substr(0, end);
         }
-        return text.substr(0, MaxLength);
+        if (text.size() <= MaxLength) {
+            return text;
+        }
+        // text[cut] is the first byte left out. While it continues a
+        // character, that character began before the cut: leave it out
+        // whole. A character has at most three continuation bytes, so a
+        // longer run is not UTF-8 and is cut where it stands.
+        std::size_t cut = MaxLength;
+        for (int stepped = 0;
+             stepped < kMaxContinuationBytes && cut > 0 && isContinuationByte(text[cut]);
+             ++stepped) {
+            --cut;
+        }
+        if (isContinuationByte(text[cut])) {
+            cut = MaxLength;
+        }
+        return text.substr(0, cut);
     }
 
   private:
+    static constexpr int kMaxContinuationBytes = 3;
+    static constexpr bool isContinuationByte(char byte) noexcept {
+        return (static_cast<unsigned char>(byte) & 0xC0u) == 0x80u;
+    }
+
     SceneString text_;
 };
 
@@ -480,8 +505,11 @@ struct ImportSceneDeleter {
 };
 using ImportSceneOwner = std::unique_ptr<ImportScene, ImportSceneDeleter>;
 
-// A new scene read from the ModelFile at `path` (NUL-terminated UTF-16), or
-// null when none can be made. The caller releases it with releaseImportScene.
+// A new scene read from the ModelFile at `path` (NUL-terminated UTF-16, at
+// most 259 units), or null when the scene cannot be made or the file cannot
+// be opened or loaded (damaged, truncated, not a ModelFile, an unsupported
+// version). The conversion is scene/model_conversion.h's. The caller releases
+// the scene with releaseImportScene.
 ImportScene* loadSceneFromModelFile(const char16_t* path);
 
 // Links `element` behind the last element of `list` (its own link is cleared
@@ -493,9 +521,9 @@ void appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
 
 // The first material whose name equals `name` byte for byte (case-sensitive),
 // else a new material with the defaults, named by at most 255 bytes of `name`
-// and appended to the scene's materials. `name` is taken up to its first NUL
-// and cut to 255 bytes before it is compared, so a longer name finds the
-// material that its first 255 bytes created. Null only when memory is
+// (UTF-8) and appended to the scene's materials. `name` is taken up to its
+// first NUL and cut to 255 bytes (SceneText::clip) before it is compared, so
+// a longer name finds the material that its first 255 bytes created. Null only when memory is
 // exhausted (the list is then unchanged). Constant time on average, however
 // many materials there are.
 SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name);

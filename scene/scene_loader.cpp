@@ -1,10 +1,25 @@
+#include "model/kvt_plugin.h"
 #include "scene/import_scene.h"
+#include "scene/model_conversion.h"
 
 namespace quillmesh {
 
-// No ModelFile reader is built in yet, so no path yields a scene.
-ImportScene* loadSceneFromModelFile(const char16_t*) {
-    return nullptr;
+// A file that cannot be opened, is damaged or is not a ModelFile gives no
+// scene at all, so the import reports its failure instead of handing the
+// host an empty scene. Once the model is loaded the scene is returned even if
+// memory ran out while it was converted: it then holds what was built.
+ImportScene* loadSceneFromModelFile(const char16_t* path) {
+    ImportSceneOwner scene(createImportScene());
+    if (scene == nullptr) {
+        return nullptr;
+    }
+    // The model lives only for this call; the scene outlives it.
+    KVTPlugin plugin;
+    if (plugin.loadModel(path) != kLoadSucceeded) {
+        return nullptr;
+    }
+    convertModelToScene(plugin, *scene);
+    return scene.release();
 }
 
 }  // namespace quillmesh

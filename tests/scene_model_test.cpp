@@ -169,6 +169,30 @@ TEST(SceneModel, NamesAreStoredAsAtMost255BytesUpToTheFirstNul) {
     EXPECT_EQ(path.size(), 2047u);
 }
 
+TEST(SceneModel, NamesAreNeverCutInsideAUtf8Character) {
+    struct Case {
+        std::size_t leading;  // ASCII bytes before the tail
+        std::string tail;
+        std::size_t stored;  // bytes kept
+    };
+    const std::string e = "\xC3\xA9";             // U+00E9, two bytes
+    const std::string sun = "\xE6\x97\xA5";       // U+65E5, three bytes
+    const std::string face = "\xF0\x9F\x98\x80";  // U+1F600, four bytes
+    const std::string notUtf8(10, '\x80');        // a run no character can hold
+    const std::vector<Case> cases = {
+        {253, e, 255},   {254, e, 254},    {255, e, 255},    {252, sun, 255},  {253, sun, 253},
+        {254, sun, 254}, {251, face, 255}, {252, face, 252}, {254, face, 254}, {250, notUtf8, 255},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.leading << " + " << c.tail.size());
+        const std::string given = std::string(c.leading, 'a') + c.tail;
+        const ImportSceneOwner scene = newScene();
+        const SceneMaterial* material = findOrCreateMaterial(*scene, given);
+        ASSERT_NE(material, nullptr);
+        EXPECT_EQ(material->name.view(), std::string_view(given).substr(0, c.stored));
+    }
+}
+
 TEST(SceneModel, FindOrCreateSeesMaterialsAppendedDirectly) {
     const ImportSceneOwner scene = newScene();
     SceneMaterial* first = findOrCreateMaterial(*scene, "glass");
