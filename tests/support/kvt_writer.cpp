@@ -148,6 +148,45 @@ class BodyWriter {
         return std::move(sink_.bytes());
     }
 
+    // One section alone, at the start of an empty body.
+    KvtBytes single(KvtSection section) {
+        std::array<std::optional<std::size_t>, kKvtSectionCount> offsets{};
+        offsets_ = &offsets;
+        switch (section) {
+            case KvtSection::kLights:
+                lights();
+                break;
+            case KvtSection::kCameras:
+                cameras();
+                break;
+            case KvtSection::kMaterials:
+                materials();
+                break;
+            case KvtSection::kGroups:
+                groups();
+                break;
+            case KvtSection::kVertices:
+                vertices();
+                break;
+            case KvtSection::kAuxRecords:
+                auxRecords();
+                break;
+            case KvtSection::kUVSets:
+                uvSets();
+                break;
+            case KvtSection::kMeshes:
+                meshes();
+                break;
+            case KvtSection::kBones:
+                bones();
+                break;
+            case KvtSection::kAnimations:
+                animations();
+                break;
+        }
+        return std::move(sink_.bytes());
+    }
+
   private:
     // Starts a section: records its offset, sets its layout version and
     // writes its count word.
@@ -163,28 +202,7 @@ class BodyWriter {
 
     bool newLayout() const { return version_ >= kNewLayoutVersion; }
 
-    void name(const KvtName& name) {
-        KvtBytes text;
-        if (name.rawBytes) {
-            text = *name.rawBytes;
-        } else {
-            for (const char16_t unit : name.text) {
-                if (wide_) {
-                    text.push_back(static_cast<uint8_t>(unit));
-                    text.push_back(static_cast<uint8_t>(unit >> 8));
-                } else if (unit > 0xFF) {
-                    throw std::invalid_argument("kvt writer: a narrow name unit above 0xFF");
-                } else {
-                    text.push_back(static_cast<uint8_t>(unit));
-                }
-            }
-        }
-        if (!name.rawLength && text.size() > 0xFFFF) {
-            throw std::invalid_argument("kvt writer: a name longer than 65535 bytes");
-        }
-        sink_.u16(name.rawLength.value_or(static_cast<uint16_t>(text.size())));
-        sink_.raw(text);
-    }
+    void name(const KvtName& name) { sink_.raw(writeKvtName(name, wide_)); }
 
     void transform(const KvtTransform& t) {
         sink_.floats(t.xAxis);
@@ -535,6 +553,39 @@ KvtBytes compressImage(const KvtBytes& image, int level) {
 }
 
 }  // namespace
+
+KvtBytes writeKvtName(const KvtName& name, bool wide) {
+    KvtBytes text;
+    if (name.rawBytes) {
+        text = *name.rawBytes;
+    } else {
+        for (const char16_t unit : name.text) {
+            if (wide) {
+                text.push_back(static_cast<uint8_t>(unit));
+                text.push_back(static_cast<uint8_t>(unit >> 8));
+            } else if (unit > 0xFF) {
+                throw std::invalid_argument("kvt writer: a narrow name unit above 0xFF");
+            } else {
+                text.push_back(static_cast<uint8_t>(unit));
+            }
+        }
+    }
+    if (!name.rawLength && text.size() > 0xFFFF) {
+        throw std::invalid_argument("kvt writer: a name longer than 65535 bytes");
+    }
+    ByteSink sink;
+    sink.u16(name.rawLength.value_or(static_cast<uint16_t>(text.size())));
+    sink.raw(text);
+    return std::move(sink.bytes());
+}
+
+KvtBytes writeKvtSection(const KvtModel& model, KvtSection section, int32_t layoutVersion,
+                         std::optional<int32_t> count) {
+    KvtWriteOptions options;
+    options.sectionVersions.fill(layoutVersion);
+    options.sectionCounts[kvtSectionIndex(section)] = count;
+    return BodyWriter(model, options, 0).single(section);
+}
 
 KvtImage writeKvtImage(const KvtModel& model, const KvtWriteOptions& options) {
     const KvtHeaderOverrides& overrides = options.compressed ? options.innerHeader : options.header;

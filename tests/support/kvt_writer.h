@@ -174,13 +174,15 @@ struct KvtWeight {
 
 // The normal is written when KvtModel::flags has kKvtFlagVertexNormals, the
 // colour when it has kKvtFlagVertexColours (header overrides of the flags
-// word change only the word, not the vertex records).
+// word change only the word, not the vertex records). The two extra vectors
+// exist only in the chunked layout (see kvt_chunks.h).
 struct KvtVertex {
     KvtVec3 position{0, 0, 0};
     KvtVec3 normal{0, 0, 1};
     KvtVec4 colour{1, 1, 1, 1};
     std::vector<KvtWeight> weights{};
     std::optional<int32_t> weightCount{};
+    std::array<KvtVec3, 2> extraVectors{};
 };
 
 // Ten 4-byte fields: nine int32 and one float32.
@@ -383,6 +385,16 @@ struct KvtImage {
 
 // The ModelFile bytes of `model`.
 KvtBytes writeKvt(const KvtModel& model, const KvtWriteOptions& options = {});
+
+// One section of `model` alone: its count word (`count` when set, else the
+// vector's size) and its records, in the record layout and name form of
+// `layoutVersion`. Other writers of the format build their payloads from it.
+KvtBytes writeKvtSection(const KvtModel& model, KvtSection section, int32_t layoutVersion,
+                         std::optional<int32_t> count = std::nullopt);
+
+// One name: its 16-bit length word, then its text in the wide (UTF-16LE) or
+// narrow form, or the raw overrides.
+KvtBytes writeKvtName(const KvtName& name, bool wide);
 
 // The uncompressed image: the whole file when not compressed (before
 // truncateFileAt), else the inner ModelFile that gets compressed.
