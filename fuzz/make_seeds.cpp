@@ -1,11 +1,17 @@
 // Writes the fuzz seed corpus: ModelFiles of every classic version, plain and
-// compressed, from the smallest model to one that fills every section.
+// compressed, from the smallest model to one that fills every section, and
+// chunked version-34 files: plain, compressed once and twice, with every
+// vertex-record flag, unknown and oddly sized chunks, chunks nested deeper
+// than usual, embedded files and a name list.
 //
 //   make_seeds OUTPUT_FOLDER
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
 
 namespace {
@@ -47,6 +53,72 @@ KvtModel everySectionModel(int32_t version) {
     return model;
 }
 
+// The every-section model with a second mesh and a second UV set, so the
+// version-34 body has several mesh and UV-set chunks.
+KvtModel chunkedModel() {
+    KvtModel model = everySectionModel(34);
+    model.meshes.push_back(KvtMesh{.polygons = {KvtPolygon{.vertices = {2, 1}}}});
+    model.uvSets.push_back(
+        KvtUVSet{.name = "UVSet2", .coords = {KvtUVCoord{.u = 1}}, .auxRecords = {KvtAuxRecord{}}});
+    return model;
+}
+
+// Version-34 seeds: name and bytes.
+std::vector<std::pair<std::string, KvtBytes>> chunkedSeeds() {
+    std::vector<std::pair<std::string, KvtBytes>> seeds;
+    const KvtModel model = chunkedModel();
+    for (const uint32_t flags : {0x0u, 0x8u, 0xFu}) {
+        KvtChunkedOptions chunked;
+        chunked.flags = flags;
+        const std::string suffix = "-f" + std::to_string(flags);
+        seeds.emplace_back("triangle-v34" + suffix, writeKvt34(triangleModel(34), chunked));
+        seeds.emplace_back("every-section-v34" + suffix, writeKvt34(model, chunked));
+    }
+    for (const int depth : {1, 2}) {
+        KvtChunkedWriteOptions options;
+        options.compressionDepth = depth;
+        seeds.emplace_back("every-section-v34-z" + std::to_string(depth),
+                           writeKvt34(model, {}, options));
+    }
+
+    KvtChunkedOptions extras;
+    extras.embeddedFiles = {KvtEmbeddedFile{.name = "wood.png", .content = {1, 2, 3, 4}},
+                            KvtEmbeddedFile{.name = "dir/sub/vase.png", .content = {5}},
+                            KvtEmbeddedFile{.name = "empty.png"}};
+    extras.nameList = std::vector<KvtName>{"Lamp", "Camera", "Root"};
+    seeds.emplace_back("embedded-and-names-v34", writeKvt34(model, extras));
+
+    // Unknown chunks at every level, a light chunk longer than its payload, a
+    // directory with foreign entries, and a vertex chunk in the second mesh.
+    KvtChunkedOptions odd;
+    odd.directoryEntries = {{kChunkDirectory, 72}, {kChunkLights, 1}, {0x12345678, 9}};
+    std::vector<KvtChunk> body = kvtBodyChunks(model, odd);
+    body.insert(body.begin() + 1, KvtChunk{.id = 0xBBBB0005, .payload = {1, 2, 3}});
+    body[2].payload.resize(body[2].payload.size() + 8, 0);
+    body[2].size = static_cast<uint32_t>(body[2].payload.size());
+    for (KvtChunk& chunk : body) {
+        if (chunk.id == kChunkGeometry) {
+            chunk.children[0].children.push_back(KvtChunk{.id = 0xCCCC0003, .payload = {7}});
+            chunk.children[1].children.push_back(KvtChunk{
+                .id = kChunkVertices, .payload = kvtVertexChunkPayload(model.vertices, odd.flags)});
+        }
+    }
+    seeds.emplace_back("unknown-chunks-v34", writeKvt34(body, odd.flags));
+
+    // Known chunks wrapped in an unknown one, and a geometry chunk nested in
+    // a mesh chunk.
+    std::vector<KvtChunk> nested = kvtBodyChunks(model);
+    nested.push_back(KvtChunk{.id = 0xEEEE0000, .children = {nested[1], nested[2]}});
+    for (KvtChunk& chunk : nested) {
+        if (chunk.id == kChunkGeometry) {
+            KvtChunk inner = chunk;
+            chunk.children[0].children.push_back(std::move(inner));
+        }
+    }
+    seeds.emplace_back("nested-v34", writeKvt34(nested, kKvtFlagVertexWeights));
+    return seeds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,6 +143,10 @@ int main(int argc, char** argv) {
                 ++written;
             }
         }
+    }
+    for (const auto& [name, bytes] : chunkedSeeds()) {
+        writeKvtBytesFile(folder / (name + ".kvt"), bytes);
+        ++written;
     }
     std::printf("make_seeds: %d files in %s\n", written, folder.string().c_str());
     return 0;
