@@ -299,4 +299,31 @@ bool allocatePolygonCorners(ModelPolygon& polygon, int32_t count) noexcept {
     return true;
 }
 
+bool allocateExactPolygonCorners(ModelPolygon& polygon, int32_t cornerCount,
+                                 int32_t layerCount) noexcept {
+    if (cornerCount < 0 || layerCount < 0 || !polygon.vertexIndices.empty() ||
+        !polygon.cornerValues.empty() || !polygon.uvLayers.empty()) {
+        return false;
+    }
+    const auto corners = static_cast<std::size_t>(cornerCount);
+    try {
+        polygon.vertexIndices.assign(corners, 0);
+        polygon.cornerValues.assign(corners, 0);
+        polygon.uvLayers.resize(static_cast<std::size_t>(layerCount));
+        for (PolygonUVLayer& layer : polygon.uvLayers) {
+            layer.uvIndices.assign(corners, 0);
+            layer.uvValues.assign(corners, 0);
+        }
+    } catch (const std::exception&) {
+        // Exhausted memory: nothing half-made stays behind.
+        std::vector<int32_t>().swap(polygon.vertexIndices);
+        std::vector<int32_t>().swap(polygon.cornerValues);
+        std::vector<PolygonUVLayer>().swap(polygon.uvLayers);
+        return false;
+    }
+    polygon.cornerCount = cornerCount;
+    polygon.uvLayerCount = layerCount;
+    return true;
+}
+
 }  // namespace quillmesh

@@ -220,6 +220,14 @@ int KVTPlugin::decompressStream(uint32_t streamOffset, uint32_t imageLength) noe
 
 int KVTPlugin::parseModel() noexcept {
     try {
+        // Chunked files have a shorter header of their own, so they are told apart by the
+        // version word alone: a small chunked file may be shorter than a classic header.
+        uint32_t leadingWords[2]{};
+        if (readUInt32(leadingWords[0]) && readUInt32(leadingWords[1]) &&
+            leadingWords[1] >= kChunkedModelVersion) {
+            return version34Reader();
+        }
+        readCursor = 0;
         ModelHeader image;
         if (!readHeader(image)) {
             return kLoadFailed;
@@ -229,10 +237,6 @@ int KVTPlugin::parseModel() noexcept {
         }
         if (image.version() < kMinimumModelVersion) {
             return kLoadUnsupportedVersion;
-        }
-        if (image.version() >= kChunkedModelVersion) {
-            // Chunked files are not read yet.
-            return kLoadFailed;
         }
         if (image.hasFlag(kFlagCompressed)) {
             if (!decompressBody(image)) {

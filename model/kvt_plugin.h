@@ -163,6 +163,11 @@ class KVTPlugin {
 
     // Parses the held file image from cursor 0; returns a LoadResult. Used by the loads.
     int parseModel() noexcept;
+    // Parses the held image as a chunked (version 34) file from cursor 0: header, decompression
+    // (again for each nested compressed image), chunk directory, counting walk, allocation and
+    // decoding walk; embedded files are written beside the source path. Returns a LoadResult;
+    // any version other than 34 gives kLoadUnsupportedVersion (model/version34.cpp).
+    int version34Reader() noexcept;
     // Zeroes `image` and reads the header at the cursor into it (short or long layout by the
     // version word). 0 as soon as a word cannot be read.
     int readHeader(ModelHeader& image) noexcept;
@@ -277,5 +282,10 @@ bool allocatePolygons(ModelMesh& mesh, int32_t count) noexcept;
 // max(count, 3) corners: vertexIndices, cornerValues and the two UV layers' uvIndices and
 // uvValues, all -1; uvLayerCount 2. Refused when the polygon already has any of these arrays.
 bool allocatePolygonCorners(ModelPolygon& polygon, int32_t count) noexcept;
+// Exactly `cornerCount` corners (vertexIndices, cornerValues) and `layerCount` UV layers of
+// `cornerCount` uvIndices and uvValues each, all zero; cornerCount and uvLayerCount follow.
+// Refused for a negative count, or when the polygon already has any of these arrays.
+bool allocateExactPolygonCorners(ModelPolygon& polygon, int32_t cornerCount,
+                                 int32_t layerCount) noexcept;
 
 }  // namespace quillmesh

@@ -25,6 +25,12 @@ FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& o
 // Writes `bytes` as the whole file (created or replaced). False on any failure.
 bool writeWholeFile(const std::u16string& path, std::span<const uint8_t> bytes);
 
+// Creates `path` as a new file and writes `bytes` as its whole content. Never touches anything
+// already at the path: an existing file, directory or link (even a dangling one) makes it fail,
+// and a link is never followed. A failed write removes the partly written file. False on any
+// failure.
+bool createNewFile(const std::u16string& path, std::span<const uint8_t> bytes);
+
 bool setCurrentDirectory(const std::u16string& directory);
 std::u16string currentDirectory();  // empty on failure
 

@@ -156,6 +156,40 @@ bool writeWholeFile(const std::u16string& path, std::span<const uint8_t> bytes) 
     return file.close();
 }
 
+bool createNewFile(const std::u16string& path, std::span<const uint8_t> bytes) {
+    const std::optional<std::string> name = systemPath(path);
+    if (!name) {
+        return false;
+    }
+    // O_EXCL with O_CREAT fails for any existing entry, a symbolic link included (it is not
+    // followed); O_NOFOLLOW says the same for systems that might read it otherwise.
+    FileDescriptor file(openRetrying(
+        name->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0644));
+    if (!file.valid()) {
+        return false;
+    }
+    size_t done = 0;
+    bool written = true;
+    while (done < bytes.size()) {
+        const ssize_t put =
+            ::write(file.get(), bytes.data() + done, std::min(bytes.size() - done, kMaxTransfer));
+        if (put < 0 && errno == EINTR) {
+            continue;
+        }
+        if (put <= 0) {
+            written = false;
+            break;
+        }
+        done += static_cast<size_t>(put);
+    }
+    if (!file.close() || !written) {
+        // The file is ours (just created exclusively); a partial copy is worse than none.
+        ::unlink(name->c_str());
+        return false;
+    }
+    return true;
+}
+
 bool setCurrentDirectory(const std::u16string& directory) {
     const std::optional<std::string> name = systemPath(directory);
     return name && ::chdir(name->c_str()) == 0;

@@ -256,6 +256,38 @@ bool writeWholeFile(const std::u16string& path, std::span<const uint8_t> bytes) 
     return file.close();
 }
 
+bool createNewFile(const std::u16string& path, std::span<const uint8_t> bytes) {
+    std::wstring name;
+    if (!systemPath(path, name)) {
+        return false;
+    }
+    // CREATE_NEW fails for any existing file; FILE_FLAG_OPEN_REPARSE_POINT keeps an existing
+    // reparse point (a link) from being followed should the system ever reach it.
+    FileHandle file(CreateFileW(name.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file.valid()) {
+        return false;
+    }
+    size_t done = 0;
+    bool written = true;
+    while (done < bytes.size()) {
+        const auto request =
+            static_cast<DWORD>(std::min<size_t>(bytes.size() - done, kMaxTransfer));
+        DWORD put = 0;
+        if (WriteFile(file.get(), bytes.data() + done, request, &put, nullptr) == 0 || put == 0) {
+            written = false;
+            break;
+        }
+        done += put;
+    }
+    if (!file.close() || !written) {
+        // The file is ours (just created as new); a partial copy is worse than none.
+        DeleteFileW(name.c_str());
+        return false;
+    }
+    return true;
+}
+
 bool setCurrentDirectory(const std::u16string& directory) {
     std::wstring name;
     return systemPath(directory, name) && SetCurrentDirectoryW(name.c_str()) != 0;
