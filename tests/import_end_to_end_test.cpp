@@ -22,6 +22,7 @@
 #include "host/host.h"
 #include "host/import_driver.h"
 #include "platform/platform.h"
+#include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
 
 namespace {
@@ -286,8 +287,12 @@ class ImportEveryVersion : public ImportEndToEnd,
 TEST_P(ImportEveryVersion, CubeArrivesWithItsMaterialsGeometryAndTextures) {
     const auto [version, compressed] = GetParam();
     const ts::KvtModel model = texturedCube(version);
-    const std::u16string path =
-        writeModel(root_, u"cube.kvt", ts::writeKvt(model, {.compressed = compressed}));
+    // Version 34 is the chunked layout, written by its own writer.
+    const ts::KvtBytes bytes =
+        version >= ts::kKvtChunkedVersion
+            ? ts::writeKvt34(model, {}, {.compressionDepth = compressed ? 1 : 0})
+            : ts::writeKvt(model, {.compressed = compressed});
+    const std::u16string path = writeModel(root_, u"cube.kvt", bytes);
     const ReceivedScene scene = importScene(path);
     ASSERT_TRUE(scene.root.has_value());
 
@@ -359,7 +364,7 @@ TEST_P(ImportEveryVersion, CubeArrivesWithItsMaterialsGeometryAndTextures) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ClassicVersions, ImportEveryVersion,
-                         ::testing::Combine(::testing::Values(6, 10, 29, 30, 31, 32, 33),
+                         ::testing::Combine(::testing::Values(6, 10, 29, 30, 31, 32, 33, 34),
                                             ::testing::Bool()),
                          [](const ::testing::TestParamInfo<std::tuple<int32_t, bool>>& info) {
                              return "v" + std::to_string(std::get<0>(info.param)) +
@@ -387,6 +392,38 @@ TEST_F(ImportEndToEnd, FlatTriangleArrivesWithItsDerivedNormal) {
         const Value* hostNormals = scene.meshes[0]->find(fourcc("hsmt"));
         ASSERT_NE(hostNormals, nullptr);
         EXPECT_FALSE(hostNormals->asBoolean());
+    }
+}
+
+// A chunked file stores polygons with exactly their UV layers; a triangle with
+// none reaches the host with UV index 0 at every corner, next to a triangle
+// whose layer names its UVs.
+TEST_F(ImportEndToEnd, ChunkedPolygonWithoutUVLayersArrivesWithUVZero) {
+    for (const int depth : {0, 1, 2}) {
+        SCOPED_TRACE(depth);
+        ts::KvtModel model = ts::triangleModel(34);
+        ts::KvtPolygon bare = model.meshes[0].polygons[0];
+        bare.uvLayers.clear();
+        model.meshes[0].polygons.push_back(bare);
+        model.meshes[0].polygons[0].uvLayers = {
+            ts::KvtUVLayer{.uvIndices = {2, 1, 2}, .uvValues = {0, 0, 0}}};
+        const std::u16string name =
+            u"bare" + quillmesh::platform::fromUtf8(std::to_string(depth)) + u".kvt";
+        const std::u16string path = writeModel(
+            root_, name, ts::writeKvt34(model, {.flags = 0}, {.compressionDepth = depth}));
+        const ReceivedScene scene = importScene(path);
+        ASSERT_TRUE(scene.root.has_value());
+        ASSERT_EQ(scene.meshes.size(), 1u);
+        const std::vector<PolygonRecord> polygons = polygonsOf(*scene.meshes[0]);
+        const std::vector<Corner> corners = cornersOf(*scene.meshes[0]);
+        ASSERT_EQ(polygons.size(), 2u);
+        ASSERT_EQ(corners.size(), 6u);
+        EXPECT_EQ(corners[0].uv, 2);
+        EXPECT_EQ(corners[1].uv, 1);
+        for (std::size_t k = 3; k < 6; ++k) {
+            EXPECT_EQ(corners[k].uv, 0) << "corner " << k;
+            EXPECT_EQ(corners[k].vertex, bare.vertices[k - 3]) << "corner " << k;
+        }
     }
 }
 
