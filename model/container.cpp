@@ -1,6 +1,7 @@
 // The container layer: from a path or a byte image to a filled model. Reads the file whole,
 // checks the header, decompresses a compressed body, and runs the counting pass, the allocation
-// and the decoding pass. A load that does not succeed leaves an empty model and no image.
+// and the decoding pass, then the post-load steps (postprocess/). A load that does not succeed
+// leaves an empty model and no image.
 #include <exception>
 #include <limits>
 #include <new>
@@ -12,6 +13,7 @@
 
 #include "model/kvt_plugin.h"
 #include "platform/platform.h"
+#include "postprocess/postprocess.h"
 
 namespace quillmesh {
 namespace {
@@ -145,9 +147,9 @@ int KVTPlugin::loadHeldImage() noexcept {
         clearModel();
         return result;
     }
-    // Post-load steps run here, in this order: face normals followed by vertex normals, bone
-    // use counts, material use counts, weight normalisation of every vertex, then the name
-    // clean-up. Their results are not examined.
+    // Derived normals, use counts, weights and the name clean-up. A name step that runs out of
+    // memory leaves names uncleaned but the model whole, so its result is not examined.
+    static_cast<void>(runPostLoadSteps(model));
     return kLoadSucceeded;
 }
 
