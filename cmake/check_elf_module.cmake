@@ -2,8 +2,10 @@
 # and nothing beyond REQUIRE and ALLOW leaks out (symbols are hidden by default; a leak means a
 # missing visibility setting or a stray export attribute).
 #
-#   cmake -DNM=nm -DMODULE=quillmesh_64.8bi "-DREQUIRE=PluginMain" "-DALLOW=GenericProc" \
+#   cmake -DNM=nm -DMODULE=quillmesh_64.8bi "-DREQUIRE=PluginMain,GenericProc" [-DALLOW=...] \
 #         -P check_elf_module.cmake
+#
+# Names are separated by commas (a semicolon would split the test command's argument).
 cmake_minimum_required(VERSION 3.25)
 
 foreach(variable NM MODULE REQUIRE)
@@ -11,6 +13,9 @@ foreach(variable NM MODULE REQUIRE)
     message(FATAL_ERROR "check_elf_module: ${variable} is not set")
   endif()
 endforeach()
+
+string(REPLACE "," ";" REQUIRE "${REQUIRE}")
+string(REPLACE "," ";" ALLOW "${ALLOW}")
 
 execute_process(COMMAND ${NM} -D --defined-only ${MODULE}
   OUTPUT_VARIABLE symbols ERROR_VARIABLE errors RESULT_VARIABLE status)
