@@ -385,11 +385,11 @@ bool allocateMapLayers(TextureMap& map, int32_t count) noexcept {
 }
 
 bool textureFileExists(const ModelName& name) noexcept {
-    if (name.narrow().empty()) {
+    if (name.wide().empty()) {
         return false;
     }
     try {
-        return platform::fileExists(platform::narrowToWide(name.narrow()));
+        return platform::fileExists(std::u16string(name.wide()));
     } catch (const std::exception&) {
         return false;
     }
@@ -398,22 +398,18 @@ bool textureFileExists(const ModelName& name) noexcept {
 bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,
                         bool exists, ModelName& out) noexcept {
     try {
-        // `out` may be `stored` itself: take the text before replacing anything.
-        const std::string narrow(stored.narrow());
         if (exists && versionKeepsNames(version)) {
-            if (usesNewMapLayout(version)) {
-                out = stored;
-                return true;
-            }
-            return out.assignNarrow(narrow);
+            out = stored;
+            return true;
         }
-        const std::u16string filePart = platform::fileNamePart(platform::narrowToWide(narrow));
+        // `out` may be `stored` itself: take the text before replacing anything.
+        const std::u16string filePart = platform::fileNamePart(stored.wide());
         if (filePart.empty()) {
             // Nothing names a file here; the bare directory would not name one either.
             out.clear();
             return true;
         }
-        return out.assignNarrow(platform::wideToNarrow(std::u16string(directory) + filePart));
+        return out.assignWide(std::u16string(directory) + filePart);
     } catch (const std::exception&) {
         return false;
     }

@@ -49,18 +49,18 @@ TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
 // runs out.
 bool allocateMapLayers(TextureMap& map, int32_t count) noexcept;
 
-// Whether `name` names a file that can be opened: its narrow form, relative to the current
-// directory.
+// Whether `name` names a file that can be opened, relative to the current directory. The wide
+// form is probed: on Windows the 8-bit form cannot spell names outside the code page.
 bool textureFileExists(const ModelName& name) noexcept;
 
 // The name kept in the model for the texture name `stored` read from a file of `version`
 // (the version also selects the map-entry layout); `exists` tells whether `stored` names an
 // existing file. The name is kept when it exists and the version allows it (old layout: version
 // 10; new layout: version 33 and later); otherwise it is replaced by `directory` followed by its
-// file-name part. Replaced names, and kept names of the old layout, are built from narrow text; a
-// kept new-layout name is `stored` itself. A name without a file-name part (the empty name
-// among others) names no file and is stored empty rather than as the bare directory. False only
-// when memory runs out (`out` then unchanged).
+// file-name part. Kept names are `stored` itself; replaced names are built from the wide text, so
+// that folder and file names outside the 8-bit code page survive on Windows. A name without a
+// file-name part (the empty name among others) names no file and is stored empty rather than as the
+// bare directory. False only when memory runs out (`out` then unchanged).
 bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,
                         bool exists, ModelName& out) noexcept;
 

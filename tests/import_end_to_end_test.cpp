@@ -446,13 +446,22 @@ TEST_F(ImportEndToEnd, ModelsInFoldersNamedOutsideAsciiKeepTheirTexturePaths) {
         ts::KvtModel model = ts::triangleModel(33);
         model.materials[0].name = c.material;
         // A layered diffuse map whose first layer is the image: the model
-        // keeps layer names bare, and they are put beside the model.
-        model.materials[0].maps = {ts::KvtMap{.key = 0,
-                                              .kind = 4,
-                                              .mapFlags = 1,
-                                              .layers = {ts::KvtMapLayer{.fileName = "wood.png"}}}};
+        // keeps layer names bare, and they are put beside the model. A
+        // plain bump map whose file is missing is put beside the model too;
+        // a specular map named in the folder's script whose file exists
+        // keeps its name.
+        const std::u16string specular = c.material + u".png";
+        model.materials[0].maps = {
+            ts::KvtMap{.key = 0,
+                       .kind = 4,
+                       .mapFlags = 1,
+                       .layers = {ts::KvtMapLayer{.fileName = "wood.png"}}},
+            ts::KvtMap{.key = 1, .kind = 1, .fileName = u"C:\\elsewhere\\bump.png"},
+            ts::KvtMap{.key = 2, .kind = 1, .fileName = specular},
+        };
         const fs::path folder = root_ / fs::path(c.folder);
         const std::u16string path = writeModel(folder, c.file, ts::writeKvt(model));
+        ts::writeKvtBytesFile(folder / fs::path(specular), ts::KvtBytes{1, 2, 3});
         const ReceivedScene scene = importScene(path);
         ASSERT_TRUE(scene.root.has_value());
         ASSERT_EQ(scene.materials.size(), 2u);
@@ -460,6 +469,8 @@ TEST_F(ImportEndToEnd, ModelsInFoldersNamedOutsideAsciiKeepTheirTexturePaths) {
         const std::u16string expected = (folder / "wood.png").u16string();
         EXPECT_EQ(mapPath(*scene.materials[1], 0), expected);
         EXPECT_NE(expected.find(c.folder), std::u16string::npos);
+        EXPECT_EQ(mapPath(*scene.materials[1], 4), (folder / "bump.png").u16string());
+        EXPECT_EQ(mapPath(*scene.materials[1], 2), (folder / fs::path(specular)).u16string());
     }
 }
 
