@@ -202,9 +202,10 @@ class ChunkedBodyReader {
     static void writeEmbeddedFile(const std::u16string& directory, std::u16string_view storedName,
                                   std::span<const uint8_t> content) {
         const std::u16string fileName = platform::fileNamePart(storedName);
-        // A ':' left in the name would make a Windows stream of another file.
+        // A ':' left in the name would make a Windows stream of another file; a device name
+        // would send the content to a device (the console, a serial port) on Windows.
         if (fileName.empty() || fileName == u"." || fileName == u".." ||
-            fileName.find(u':') != std::u16string::npos) {
+            fileName.find(u':') != std::u16string::npos || platform::isDeviceName(fileName)) {
             return;
         }
         static_cast<void>(platform::createNewFile(directory + fileName, content));

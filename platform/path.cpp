@@ -122,6 +122,27 @@ std::u16string fileNamePart(std::u16string_view path) {
     return std::move(parts.baseName) + parts.extension;
 }
 
+bool isDeviceName(std::u16string_view fileName) {
+    std::u16string_view stem = fileName.substr(0, fileName.find(u'.'));
+    while (!stem.empty() && stem.back() == u' ') {
+        stem.remove_suffix(1);
+    }
+    std::string upper;
+    for (char16_t unit : stem) {
+        if (unit > 0x7F) {
+            return false;
+        }
+        const char c = static_cast<char>(unit);
+        upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+    }
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$") {
+        return true;
+    }
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           upper[3] >= '1' && upper[3] <= '9';
+}
+
 std::string toUtf8(std::u16string_view text) {
     std::string out;
     out.reserve(text.size());

@@ -51,6 +51,12 @@ PathParts splitPath(std::u16string_view path);
 // The base name followed by the extension.
 std::u16string fileNamePart(std::u16string_view path);
 
+// Whether Windows takes the file name `fileName` (no directory) for a device rather than a file:
+// CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$ and CONOUT$, in any case, alone or
+// before an extension, trailing spaces ignored ("nul.txt", "Com1 .log"). Such a name opens the
+// device in any folder. The answer is the same on every system.
+bool isDeviceName(std::u16string_view fileName);
+
 // Text in the platform's narrow encoding: UTF-8 on POSIX; the ANSI code page on Windows.
 // Unrepresentable characters become '?'; malformed input becomes U+FFFD; never throws except
 // bad_alloc.
