@@ -583,7 +583,7 @@ std::vector<ContainerCase> containerCases() {
         {"version 30", good30, kLoadSucceeded},
         {"version 33", oneGroupFile(33), kLoadSucceeded},
         {"version 6", oneGroupFile(6), kLoadSucceeded},
-        {"chunked version 34 is not read yet", withWord(good30, 4, 34), kLoadFailed},
+        {"version 34 without a chunk directory", withWord(good30, 4, 34), kLoadFailed},
         {"length one more than the file", withWord(good29, kLengthOffset, size29 + 1),
          kLoadLengthMismatch},
         {"length one less than the file", withWord(good29, kLengthOffset, size29 - 1),
