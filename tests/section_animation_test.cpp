@@ -14,11 +14,16 @@
 #include <vector>
 
 #include "model/kvt_plugin.h"
+#include "tests/section_loading.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh {
 namespace {
 
+using sectiontest::distinctTransform;
+using sectiontest::loaded;
+using sectiontest::loadExact;
+using sectiontest::sectionOffset;
 using testsupport::KvtAnimation;
 using testsupport::KvtBone;
 using testsupport::KvtBytes;
@@ -35,25 +40,6 @@ using testsupport::KvtTransform;
 using testsupport::KvtWriteOptions;
 using testsupport::writeKvt;
 using testsupport::writeKvtImage;
-
-int loadExact(KVTPlugin& plugin, const KvtBytes& bytes) {
-    const std::size_t size = bytes.size();
-    const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), u"model.kvt");
-}
-
-std::unique_ptr<KVTPlugin> loaded(const KvtModel& model, const KvtWriteOptions& options = {}) {
-    auto plugin = std::make_unique<KVTPlugin>();
-    EXPECT_EQ(loadExact(*plugin, writeKvt(model, options)), kLoadSucceeded);
-    return plugin;
-}
-
-std::size_t sectionOffset(const KvtImage& image, KvtSection section) {
-    const auto offset = image.sectionOffsets[kvtSectionIndex(section)];
-    EXPECT_TRUE(offset.has_value());
-    return offset.value_or(0);
-}
 
 void expectEmptyModel(const KVTPlugin& plugin) {
     const ModelData& model = plugin.model;
@@ -74,35 +60,7 @@ void expectEmptyModel(const KVTPlugin& plugin) {
 // unset) fails and leaves an empty model, even after a successful load.
 void expectEveryCutInsideFails(const KvtModel& model, KvtSection section,
                                std::optional<KvtSection> next) {
-    const KvtImage image = writeKvtImage(model);
-    const std::size_t from = sectionOffset(image, section);
-    const std::size_t to = next ? sectionOffset(image, *next) : image.bytes.size();
-    ASSERT_LT(from, to);
-    KVTPlugin plugin;
-    for (std::size_t cut = from; cut < to; ++cut) {
-        ASSERT_EQ(loadExact(plugin, image.bytes), kLoadSucceeded);
-        KvtWriteOptions options;
-        options.truncateAt = cut;
-        const KvtBytes bytes = writeKvt(model, options);
-        ASSERT_EQ(bytes.size(), cut);
-        EXPECT_EQ(loadExact(plugin, bytes), kLoadFailed) << "cut at " << cut;
-        expectEmptyModel(plugin);
-    }
-}
-
-KvtTransform distinctTransform(float base) {
-    KvtTransform transform;
-    transform.xAxis = {base + 1, base + 2, base + 3};
-    transform.yAxis = {base + 4, base + 5, base + 6};
-    transform.zAxis = {base + 7, base + 8, base + 9};
-    transform.position = {base + 10, base + 11, base + 12};
-    transform.scale = {base + 13, base + 14, base + 15};
-    for (std::size_t i = 0; i < transform.matrix.size(); ++i) {
-        transform.matrix[i] = base + 16 + static_cast<float>(i);
-    }
-    transform.rotation = {base + 32, base + 33, base + 34, base + 35};
-    transform.eulerAngles = {base + 36, base + 37, base + 38};
-    return transform;
+    sectiontest::expectEveryCutInsideFails(model, section, next, expectEmptyModel);
 }
 
 Vec3 vec3(const std::array<float, 3>& v) {

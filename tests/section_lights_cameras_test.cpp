@@ -17,11 +17,13 @@
 
 #include "model/kvt_plugin.h"
 #include "model/sections.h"
+#include "tests/section_loading.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh {
 namespace {
 
+using sectiontest::loadExact;
 using testsupport::KvtBytes;
 using testsupport::KvtCamera;
 using testsupport::KvtImage;
@@ -33,14 +35,6 @@ using testsupport::KvtTransform;
 using testsupport::KvtWriteOptions;
 using testsupport::writeKvt;
 using testsupport::writeKvtImage;
-
-// Loads `bytes` from a heap block of exactly their size, so that a read past the end is caught.
-int loadExact(KVTPlugin& plugin, const KvtBytes& bytes) {
-    const std::size_t size = bytes.size();
-    const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), u"model.kvt");
-}
 
 uint32_t bitsOf(float value) {
     return std::bit_cast<uint32_t>(value);

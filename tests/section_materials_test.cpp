@@ -25,6 +25,7 @@
 #include "model/sections.h"
 #include "model/texture_maps.h"
 #include "platform/platform.h"
+#include "tests/section_loading.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh {
@@ -32,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
+using sectiontest::loadExact;
 using testsupport::KvtBytes;
 using testsupport::KvtImage;
 using testsupport::KvtLight;
@@ -68,14 +70,6 @@ void touch(const fs::path& path) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << "image";
     ASSERT_TRUE(fs::exists(path)) << path;
-}
-
-// Loads `bytes` from a heap block of exactly their size, so that a read past the end is caught.
-int loadExact(KVTPlugin& plugin, const KvtBytes& bytes, const std::u16string& sourcePath) {
-    const std::size_t size = bytes.size();
-    const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), sourcePath);
 }
 
 void expectEmptyModel(const KVTPlugin& plugin) {

@@ -13,11 +13,15 @@
 
 #include "model/kvt_plugin.h"
 #include "model/sections.h"
+#include "tests/section_loading.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh {
 namespace {
 
+using sectiontest::loaded;
+using sectiontest::loadExact;
+using sectiontest::sectionOffset;
 using testsupport::KvtBone;
 using testsupport::KvtBytes;
 using testsupport::KvtImage;
@@ -35,25 +39,6 @@ using testsupport::writeKvtImage;
 
 using Ints = std::vector<int32_t>;
 
-int loadExact(KVTPlugin& plugin, const KvtBytes& bytes) {
-    const std::size_t size = bytes.size();
-    const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
-    std::copy(bytes.begin(), bytes.end(), block.get());
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), u"model.kvt");
-}
-
-std::unique_ptr<KVTPlugin> loaded(const KvtModel& model, const KvtWriteOptions& options = {}) {
-    auto plugin = std::make_unique<KVTPlugin>();
-    EXPECT_EQ(loadExact(*plugin, writeKvt(model, options)), kLoadSucceeded);
-    return plugin;
-}
-
-std::size_t sectionOffset(const KvtImage& image, KvtSection section) {
-    const auto offset = image.sectionOffsets[kvtSectionIndex(section)];
-    EXPECT_TRUE(offset.has_value());
-    return offset.value_or(0);
-}
-
 void expectEmptyModel(const KVTPlugin& plugin) {
     const ModelData& model = plugin.model;
     EXPECT_EQ(model.groups.count, 0);
@@ -70,21 +55,9 @@ void expectEmptyModel(const KVTPlugin& plugin) {
     }
 }
 
-void expectEveryCutInsideFails(const KvtModel& model, KvtSection section, KvtSection next) {
-    const KvtImage image = writeKvtImage(model);
-    const std::size_t from = sectionOffset(image, section);
-    const std::size_t to = sectionOffset(image, next);
-    ASSERT_LT(from, to);
-    KVTPlugin plugin;
-    for (std::size_t cut = from; cut < to; ++cut) {
-        ASSERT_EQ(loadExact(plugin, image.bytes), kLoadSucceeded);
-        KvtWriteOptions options;
-        options.truncateAt = cut;
-        const KvtBytes bytes = writeKvt(model, options);
-        ASSERT_EQ(bytes.size(), cut);
-        EXPECT_EQ(loadExact(plugin, bytes), kLoadFailed) << "cut at " << cut;
-        expectEmptyModel(plugin);
-    }
+void expectEveryCutInsideFails(const KvtModel& model, KvtSection section,
+                               std::optional<KvtSection> next) {
+    sectiontest::expectEveryCutInsideFails(model, section, next, expectEmptyModel);
 }
 
 // The bone after the mesh section: a mesh record read too long or too short shows up in it.
