@@ -779,16 +779,20 @@ INSTANTIATE_TEST_SUITE_P(
                       ResolveCase{33, false, false}, ResolveCase{34, true, true},
                       ResolveCase{34, false, false}));
 
-TEST(TextureResolveForms, KeptNewLayoutNameIsTheNameAsRead) {
+TEST(TextureResolveForms, KeptAndReplacedNamesKeepTheWideText) {
     const ModelName stored = wideName(u"D:\\art\\w\u00f6\u00f6d \u2603.png");
     ModelName out;
     ASSERT_TRUE(resolveTexturePath(stored, u"C:\\m\\", 33, true, out));
     EXPECT_EQ(out, stored);
-    // Old layout (version 10): rebuilt from the narrow form.
+    // Old layout (version 10) too: the wide name is kept as read, not rebuilt from the 8-bit
+    // form (which cannot spell the snowman on Windows).
     ModelName old;
     ASSERT_TRUE(resolveTexturePath(stored, u"C:\\m\\", 10, true, old));
-    EXPECT_EQ(old.narrow(), stored.narrow());
-    EXPECT_EQ(old.wide(), platform::narrowToWide(stored.narrow()));
+    EXPECT_EQ(old, stored);
+    // A replaced name keeps the wide file-name part too.
+    ModelName replaced;
+    ASSERT_TRUE(resolveTexturePath(stored, u"C:\\m\\", 31, true, replaced));
+    EXPECT_EQ(replaced.wide(), u"C:\\m\\w\u00f6\u00f6d \u2603.png");
 }
 
 TEST(TextureResolveForms, NameWithoutFilePartStaysEmpty) {
