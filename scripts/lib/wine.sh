@@ -6,7 +6,8 @@
 #   wineStop                ends the wineserver of the prefix
 
 wineEnvironment() {
-    export WINEPREFIX="$1/.wine"
+    # Wine wants an absolute prefix.
+    export WINEPREFIX="$(realpath -m "$1")/.wine"
     export WINEDEBUG=-all
     export WINEARCH=win64
     export WINEDLLOVERRIDES="mscoree,mshtml="
