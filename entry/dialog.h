@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "entry/plugin_main.h"
-#include "entry/window_system.h"
 #include "hostapi/host_api.h"
+#include "platform/window_system.h"
 
 namespace quillmesh {
 

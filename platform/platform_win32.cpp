@@ -1,6 +1,6 @@
 // The Win32 half of the platform layer: the wide file APIs, and the ANSI code page for narrow
-// text. wchar_t appears only here, where the APIs ask for it; it is two bytes on Windows, so
-// UTF-16 text passes between char16_t and wchar_t unit by unit.
+// text. wchar_t appears only in the Windows sides of platform/, where the APIs ask for it
+// (see win32_text.h).
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
 #endif
@@ -15,11 +15,10 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "platform/win32_text.h"
 
 namespace quillmesh::platform {
 namespace {
-
-static_assert(sizeof(wchar_t) == sizeof(char16_t), "Windows wchar_t holds one UTF-16 unit");
 
 // Files of 4 GiB or more do not fit the 32-bit lengths of the ModelFile format.
 constexpr uint64_t kMaxFileSize = 0xFFFFFFFFu;
@@ -28,14 +27,6 @@ constexpr DWORD kMaxTransfer = DWORD{1} << 30;
 // Largest piece of text handed to one conversion call, well inside its int lengths.
 constexpr size_t kMaxConversionChunk = size_t{1} << 24;
 constexpr char16_t kReplacementCharacter = 0xFFFD;
-
-std::wstring toWide(std::u16string_view text) {
-    return std::wstring(text.begin(), text.end());
-}
-
-std::u16string fromWide(std::wstring_view text) {
-    return std::u16string(text.begin(), text.end());
-}
 
 // The path for the wide APIs, or false when it cannot be named: it is empty or holds a NUL
 // (the system would cut the path there and name another file).
@@ -189,6 +180,14 @@ void appendWideAsAnsi(std::u16string_view piece, UINT codePage, std::string& out
 }
 
 }  // namespace
+
+std::wstring toWide(std::u16string_view text) {
+    return std::wstring(text.begin(), text.end());
+}
+
+std::u16string fromWide(std::wstring_view text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& out) {
     out = std::vector<uint8_t>();

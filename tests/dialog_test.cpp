@@ -12,8 +12,8 @@
 #include "entry/dialog.h"
 #include "entry/plugin_main.h"
 #include "entry/suites.h"
-#include "entry/window_standin.h"
 #include "host/host.h"
+#include "platform/window_standin.h"
 
 namespace {
 

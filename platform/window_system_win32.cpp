@@ -3,9 +3,9 @@
 #include <windows.h>
 
 #include <algorithm>
-#include <vector>
 
-#include "entry/window_system.h"
+#include "platform/win32_text.h"
+#include "platform/window_system.h"
 
 namespace quillmesh::ui {
 
@@ -102,29 +102,29 @@ std::u16string loadString(void* module, uint16_t id, std::size_t capacity) {
     if (capacity == 0) {
         return {};
     }
-    std::vector<wchar_t> buffer(capacity, L'\0');
-    const int length = LoadStringW(static_cast<HINSTANCE>(module), id, buffer.data(),
-                                   static_cast<int>(std::min<std::size_t>(capacity, INT32_MAX)));
+    const int size = static_cast<int>(std::min<std::size_t>(capacity, INT32_MAX));
+    std::wstring buffer(static_cast<std::size_t>(size), L'\0');
+    const int length = LoadStringW(static_cast<HINSTANCE>(module), id, buffer.data(), size);
     if (length <= 0) {
         return {};
     }
-    return std::u16string(buffer.begin(), buffer.begin() + length);
+    buffer.resize(std::min(static_cast<std::size_t>(length), buffer.size() - 1));
+    return platform::fromWide(buffer);
 }
 
 bool setItemText(WindowRef dialog, int item, const std::u16string& text) {
-    const std::wstring wide(text.begin(), text.end());
-    return SetDlgItemTextW(asWindow(dialog), item, wide.c_str()) != FALSE;
+    return SetDlgItemTextW(asWindow(dialog), item, platform::toWide(text).c_str()) != FALSE;
 }
 
 std::u16string itemText(WindowRef dialog, int item, std::size_t capacity) {
     if (capacity == 0) {
         return {};
     }
-    std::vector<wchar_t> buffer(capacity, L'\0');
-    const UINT length =
-        GetDlgItemTextW(asWindow(dialog), item, buffer.data(),
-                        static_cast<int>(std::min<std::size_t>(capacity, INT32_MAX)));
-    return std::u16string(buffer.begin(), buffer.begin() + std::min<std::size_t>(length, capacity));
+    const int size = static_cast<int>(std::min<std::size_t>(capacity, INT32_MAX));
+    std::wstring buffer(static_cast<std::size_t>(size), L'\0');
+    const UINT length = GetDlgItemTextW(asWindow(dialog), item, buffer.data(), size);
+    buffer.resize(std::min(static_cast<std::size_t>(length), buffer.size() - 1));
+    return platform::fromWide(buffer);
 }
 
 intptr_t defaultWindowProcedure(WindowRef window, uint32_t message, uintptr_t wParam,

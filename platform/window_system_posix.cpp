@@ -2,8 +2,8 @@
 // in-memory stand-in (window_standin.h).
 #include <algorithm>
 
-#include "entry/window_standin.h"
-#include "entry/window_system.h"
+#include "platform/window_standin.h"
+#include "platform/window_system.h"
 
 namespace quillmesh::ui {
 

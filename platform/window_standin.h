@@ -14,7 +14,7 @@
 #include <utility>
 #include <vector>
 
-#include "entry/window_system.h"
+#include "platform/window_system.h"
 
 namespace quillmesh::ui::standin {
 
