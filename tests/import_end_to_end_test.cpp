@@ -256,37 +256,12 @@ class ImportEndToEnd : public ::testing::Test {
     fs::path originalDirectory_;
 };
 
-// The cube fixture with a second material for its last six triangles and
-// texture maps on the first.
-ts::KvtModel texturedCube(int32_t version) {
-    ts::KvtModel model = ts::cubeModel(version);
-    model.materials[0].maps = {
-        ts::KvtMap{.key = 0, .kind = 1, .fileName = "wood.png"},
-        ts::KvtMap{.key = 1, .kind = 1, .fileName = "bump.png"},
-    };
-    model.materials.push_back(ts::KvtMaterial{
-        .name = "Second",
-        .flags = 2,
-        .colours = {{{0.5f, 0.25f, 0.125f, 1},
-                     {0.1f, 0.2f, 0.3f, 1},
-                     {0, 0, 0, 1},
-                     {0.75f, 0.75f, 0.75f, 1},
-                     {0, 0, 0, 1}}},
-        .shininess = 64,
-        .opacity = 0.25f,
-    });
-    for (std::size_t i = 6; i < model.meshes[0].polygons.size(); ++i) {
-        model.meshes[0].polygons[i].materialIndex = 1;
-    }
-    return model;
-}
-
 class ImportEveryVersion : public ImportEndToEnd,
                            public ::testing::WithParamInterface<std::tuple<int32_t, bool>> {};
 
 TEST_P(ImportEveryVersion, CubeArrivesWithItsMaterialsGeometryAndTextures) {
     const auto [version, compressed] = GetParam();
-    const ts::KvtModel model = texturedCube(version);
+    const ts::KvtModel model = ts::texturedCubeModel(version);
     // Version 34 is the chunked layout, written by its own writer.
     const ts::KvtBytes bytes =
         version >= ts::kKvtChunkedVersion

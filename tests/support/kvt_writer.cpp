@@ -693,4 +693,27 @@ KvtModel cubeModel(int32_t version) {
     return model;
 }
 
+KvtModel texturedCubeModel(int32_t version) {
+    KvtModel model = cubeModel(version);
+    model.materials[0].maps = {
+        KvtMap{.key = 0, .kind = 1, .fileName = "wood.png"},
+        KvtMap{.key = 1, .kind = 1, .fileName = "bump.png"},
+    };
+    model.materials.push_back(KvtMaterial{
+        .name = "Second",
+        .flags = 2,
+        .colours = {{{0.5f, 0.25f, 0.125f, 1},
+                     {0.1f, 0.2f, 0.3f, 1},
+                     {0, 0, 0, 1},
+                     {0.75f, 0.75f, 0.75f, 1},
+                     {0, 0, 0, 1}}},
+        .shininess = 64,
+        .opacity = 0.25f,
+    });
+    for (std::size_t i = 6; i < model.meshes[0].polygons.size(); ++i) {
+        model.meshes[0].polygons[i].materialIndex = 1;
+    }
+    return model;
+}
+
 }  // namespace quillmesh::testsupport

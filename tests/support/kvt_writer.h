@@ -416,5 +416,9 @@ KvtModel triangleModel(int32_t version);
 // face, outward winding) and a UV set of four corners (0,0), (1,0), (1,1),
 // (0,1) that every face uses.
 KvtModel cubeModel(int32_t version);
+// The cube with texture maps on its material (key 0 "wood.png", key 1 "bump.png", both kind 1)
+// and a second material "Second" (flags 2, distinct colours, shininess 64, opacity 0.25) for its
+// last six triangles.
+KvtModel texturedCubeModel(int32_t version);
 
 }  // namespace quillmesh::testsupport
