@@ -1,64 +1,43 @@
 // libFuzzer target: arbitrary bytes handed to the ModelFile reader as if they
-// had been read from a file. The reader must never crash, leak or read outside
-// its buffer, whatever the bytes.
+// had been read from a file, then the stages an import runs on a parsed model.
+// The reader must never crash, leak or read outside its buffer, whatever the
+// bytes.
 //
-// Version-34 files write their embedded files beside the model, so the model
-// "lives" in a scratch folder of this process alone, which is emptied every
-// few hundred inputs and removed at exit.
-#include <unistd.h>
-
+// The file services of the resolve stage are an in-memory stand-in: texture
+// probes answer from the names embedded files created, and nothing touches
+// the disk.
 #include <cstddef>
 #include <cstdint>
-#include <cstdlib>
-#include <filesystem>
 #include <span>
 #include <string>
-#include <system_error>
+#include <unordered_set>
 
+#include "model/file_resolution.h"
 #include "model/kvt_plugin.h"
-#include "platform/platform.h"
+#include "scene/model_conversion.h"
 
 namespace {
 
-constexpr unsigned kInputsBetweenCleanups = 256;
-
-std::filesystem::path gScratch;
-std::u16string gSourcePath;
-unsigned gInputsSinceCleanup = 0;
-
-// Removes everything the loads wrote, keeping the folder itself.
-void emptyScratch() {
-    std::error_code error;
-    for (const auto& entry : std::filesystem::directory_iterator(gScratch, error)) {
-        std::error_code ignored;
-        std::filesystem::remove_all(entry.path(), ignored);
+class MemoryFileSystem final : public quillmesh::ModelFileSystem {
+  public:
+    bool fileExists(const std::u16string& path) override { return files_.contains(path); }
+    bool createNewFile(const std::u16string& path, std::span<const uint8_t>) override {
+        return files_.insert(path).second;
     }
-}
 
-void removeScratch() {
-    std::error_code ignored;
-    std::filesystem::remove_all(gScratch, ignored);
-}
+  private:
+    std::unordered_set<std::u16string> files_;
+};
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    // Texture names also resolve beside the model, and the load changes the
-    // current directory to the model's.
-    gScratch = std::filesystem::temp_directory_path() /
-               ("quillmesh-fuzz-" + std::to_string(static_cast<long>(getpid())));
-    std::filesystem::create_directories(gScratch);
-    gSourcePath = quillmesh::platform::fromUtf8((gScratch / "fuzz.kvt").string());
-    std::atexit(removeScratch);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     quillmesh::KVTPlugin plugin;
-    plugin.loadModelFromMemory(std::span<const uint8_t>(data, size), gSourcePath);
-    if (++gInputsSinceCleanup >= kInputsBetweenCleanups) {
-        gInputsSinceCleanup = 0;
-        emptyScratch();
+    const std::u16string sourcePath = u"C:\\models\\fuzz.kvt";
+    if (plugin.loadModelFromMemory(std::span<const uint8_t>(data, size), sourcePath) ==
+        quillmesh::kLoadSucceeded) {
+        MemoryFileSystem files;
+        quillmesh::finishLoadedModel(plugin.model, sourcePath, files);
     }
     return 0;
 }

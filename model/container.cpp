@@ -1,7 +1,6 @@
 // The container layer: from a path or a byte image to a filled model. Reads the file whole,
 // checks the header, decompresses a compressed body, and runs the counting pass, the allocation
-// and the decoding pass, then the post-load steps (postprocess/). A load that does not succeed
-// leaves an empty model and no image.
+// and the decoding pass. A load that does not succeed leaves an empty model and no image.
 #include <exception>
 #include <limits>
 #include <new>
@@ -13,7 +12,6 @@
 
 #include "model/kvt_plugin.h"
 #include "platform/platform.h"
-#include "postprocess/postprocess.h"
 
 namespace quillmesh {
 namespace {
@@ -55,6 +53,7 @@ void ModelData::clearModel() noexcept {
     uvSets.release();
     animations.release();
     meshes.release();
+    std::vector<EmbeddedFile>().swap(embeddedFiles);
     declaredCounts.fill(0);
     nameListCount = 0;
     cornerTotal = 0;
@@ -145,12 +144,8 @@ int KVTPlugin::loadHeldImage() noexcept {
     releaseBuffer();
     if (result != kLoadSucceeded) {
         clearModel();
-        return result;
     }
-    // Derived normals, use counts, weights and the name clean-up. A name step that runs out of
-    // memory leaves names uncleaned but the model whole, so its result is not examined.
-    static_cast<void>(runPostLoadSteps(model));
-    return kLoadSucceeded;
+    return result;
 }
 
 int KVTPlugin::readHeader(ModelHeader& image) noexcept {

@@ -124,6 +124,8 @@ struct ModelData {
     // Record counts found by the counting pass, in SectionId order.
     std::array<int32_t, kSectionCount> declaredCounts{};
     int32_t nameListCount = 0;
+    // Version-34 embedded files, until the resolve stage writes them.
+    std::vector<EmbeddedFile> embeddedFiles;
 
     int32_t& declaredCount(SectionId section) noexcept {
         return declaredCounts[static_cast<std::size_t>(section)];

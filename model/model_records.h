@@ -197,6 +197,9 @@ struct TextureMap {
             },
             record);
     }
+    ModelName* fileName() {
+        return const_cast<ModelName*>(static_cast<const TextureMap&>(*this).fileName());
+    }
 };
 
 struct ModelMaterial {
@@ -336,6 +339,14 @@ struct ModelAnimation {
     // The file's track count; a decoder keeps it no larger than tracks.size().
     int32_t trackCount = 0;
     std::vector<BoneTrack> tracks;
+};
+
+// A file stored inside a version-34 ModelFile, written beside the model by the resolve stage.
+struct EmbeddedFile {
+    ModelName name;
+    std::vector<uint8_t> content;
+    // Whether it came before the materials: texture names are then probed after it exists.
+    bool beforeMaterials = false;
 };
 
 }  // namespace quillmesh

@@ -1,7 +1,7 @@
 // Section 3: materials. A material record (name, flags, five colours, shininess, opacity) has
 // one layout in every version; the map entries after it use the old layout up to version 30 and
 // the new one after (model/texture_maps.cpp). Both passes read records with readMaterialRecord:
-// the counting pass into a scratch material without map table, maps or name resolution, the
+// the counting pass into a scratch material without map table or maps, the
 // decoding pass into the material array.
 #include <array>
 #include <exception>
@@ -13,7 +13,6 @@
 
 #include "model/sections.h"
 #include "model/texture_maps.h"
-#include "platform/platform.h"
 
 namespace quillmesh {
 namespace {
@@ -117,12 +116,6 @@ bool decodeMaterialsUnguarded(KVTPlugin& plugin) {
         return false;
     }
     MapEntryReading reading = mapEntryReading(plugin, true);
-    reading.directory = modelDirectory(plugin.sourcePath);
-    // Relative texture names are looked up beside the ModelFile from here on; the directory is
-    // left in place after the load. A bare source path has no directory to move to.
-    if (!reading.directory.empty()) {
-        platform::setCurrentDirectory(reading.directory);
-    }
     std::vector<ModelMaterial>& materials = plugin.model.materials.items;
     if (count > 0 && static_cast<std::size_t>(count) > materials.size()) {
         return false;

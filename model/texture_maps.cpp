@@ -1,5 +1,4 @@
-// Texture maps: the factory, the reader of one map entry in the old or new layout, and the
-// resolution of stored texture file names against the model's directory.
+// Texture maps: the factory and the reader of one map entry in the old or new layout.
 #include "model/texture_maps.h"
 
 #include <array>
@@ -11,19 +10,11 @@
 #include <utility>
 #include <variant>
 
-#include "platform/platform.h"
-
 namespace quillmesh {
 namespace {
 
 // The smallest stored layer of a new kind-4 map: an empty name's length word and three words.
 constexpr uint32_t kMinimumLayerBytes = 2 + 3 * 4;
-
-// Whether the rule of the version's layout lets an existing stored name be kept.
-bool versionKeepsNames(int32_t version) {
-    return usesNewMapLayout(version) ? version >= kNewLayoutKeptNameVersion
-                                     : version == kOldLayoutKeptNameVersion;
-}
 
 // Counts `bytes` more against the file's allocation budget; false when they do not fit.
 bool reserveBytes(const KVTPlugin& plugin, MapEntryReading& reading, uint64_t bytes) {
@@ -35,20 +26,9 @@ bool reserveBytes(const KVTPlugin& plugin, MapEntryReading& reading, uint64_t by
     return true;
 }
 
-// Reads one texture name into `dest`. Decoding: the name is resolved against `directory`, its
-// existence probed only when the version could keep it. Counting: stored as read.
-bool readTextureName(KVTPlugin& plugin, const MapEntryReading& reading,
-                     std::u16string_view directory, ModelName& dest) {
-    ModelName stored;
-    if (!plugin.readName(stored)) {
-        return false;
-    }
-    if (!reading.decoding) {
-        dest = stored;
-        return true;
-    }
-    const bool exists = versionKeepsNames(reading.version) && textureFileExists(stored);
-    return resolveTexturePath(stored, directory, reading.version, exists, dest);
+// Texture names are stored as read; the resolve stage decides later whether each is kept.
+bool readTextureName(KVTPlugin& plugin, ModelName& dest) {
+    return plugin.readName(dest) != 0;
 }
 
 // Old kinds 1 to 3 open their payload with a word that is read and dropped.
@@ -69,15 +49,13 @@ bool readOldFlagsWord(KVTPlugin& plugin, const MapEntryReading& reading, Texture
 }
 
 bool readKind1(KVTPlugin& plugin, const MapEntryReading& reading, MapKind1Record& record) {
-    return skipOldLeadingWord(plugin, reading) &&
-           readTextureName(plugin, reading, reading.directory, record.fileName) &&
+    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
            plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
            plugin.readFloat32(record.paramB);
 }
 
 bool readKind2(KVTPlugin& plugin, const MapEntryReading& reading, MapKind2Record& record) {
-    return skipOldLeadingWord(plugin, reading) &&
-           readTextureName(plugin, reading, reading.directory, record.fileName) &&
+    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
            plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
            plugin.readFloat32(record.paramB) && plugin.readFloat32(record.paramC) &&
            plugin.readFloat32(record.paramD) && plugin.readInt32(record.packedValue) &&
@@ -85,8 +63,7 @@ bool readKind2(KVTPlugin& plugin, const MapEntryReading& reading, MapKind2Record
 }
 
 bool readKind3(KVTPlugin& plugin, const MapEntryReading& reading, MapKind3Record& record) {
-    return skipOldLeadingWord(plugin, reading) &&
-           readTextureName(plugin, reading, reading.directory, record.fileName) &&
+    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
            plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
            plugin.readFloat32(record.paramB) && plugin.readInt32(record.extraValue);
 }
@@ -102,7 +79,7 @@ bool readOldKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
         return false;
     }
     for (MapLayer& layer : record.layers) {
-        if (!readTextureName(plugin, reading, reading.directory, layer.fileName)) {
+        if (!readTextureName(plugin, layer.fileName)) {
             return false;
         }
     }
@@ -130,12 +107,9 @@ bool readOldKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
     return true;
 }
 
-bool readLayer(KVTPlugin& plugin, const MapEntryReading& reading, MapLayer& layer) {
-    // Replaced layer names keep their file-name part alone: the model's directory is the current
-    // directory while the model is decoded.
-    return readTextureName(plugin, reading, std::u16string_view(), layer.fileName) &&
-           plugin.readInt32(layer.layerA) && plugin.readInt32(layer.layerB) &&
-           plugin.readFloat32(layer.layerWeight);
+bool readLayer(KVTPlugin& plugin, MapLayer& layer) {
+    return readTextureName(plugin, layer.fileName) && plugin.readInt32(layer.layerA) &&
+           plugin.readInt32(layer.layerB) && plugin.readFloat32(layer.layerWeight);
 }
 
 // New kind 4: a layer count, then each layer whole. Counting reads every layer into one scratch
@@ -156,7 +130,7 @@ bool readNewKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
     if (!reading.decoding) {
         MapLayer scratch;
         for (int32_t i = 0; i < layerCount; ++i) {
-            if (!readLayer(plugin, reading, scratch)) {
+            if (!readLayer(plugin, scratch)) {
                 return false;
             }
         }
@@ -170,48 +144,21 @@ bool readNewKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
         return false;
     }
     for (MapLayer& layer : record.layers) {
-        if (!readLayer(plugin, reading, layer)) {
+        if (!readLayer(plugin, layer)) {
             return false;
         }
     }
     return true;
 }
 
-// Kind 5: six face names. The old layout decides each face by itself; the new one keeps all six
-// only when all six exist (and the version keeps names), else replaces all six.
+// Kind 5: six face names.
 bool readKind5(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& map,
                MapKind5Record& record) {
     if (!readOldFlagsWord(plugin, reading, map)) {
         return false;
     }
-    if (!usesNewMapLayout(reading.version)) {
-        for (ModelName& face : record.faces) {
-            if (!readTextureName(plugin, reading, reading.directory, face)) {
-                return false;
-            }
-        }
-        return true;
-    }
-    std::array<ModelName, kFaceCount> stored;
-    for (ModelName& face : stored) {
-        if (!plugin.readName(face)) {
-            return false;
-        }
-    }
-    if (!reading.decoding) {
-        record.faces = stored;
-        return true;
-    }
-    bool allExist = versionKeepsNames(reading.version);
-    for (const ModelName& face : stored) {
-        if (!allExist) {
-            break;
-        }
-        allExist = textureFileExists(face);
-    }
-    for (std::size_t i = 0; i < stored.size(); ++i) {
-        if (!resolveTexturePath(stored[i], reading.directory, reading.version, allExist,
-                                record.faces[i])) {
+    for (ModelName& face : record.faces) {
+        if (!readTextureName(plugin, face)) {
             return false;
         }
     }
@@ -222,8 +169,7 @@ bool readKind5(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& ma
 template <typename Record>
 bool readNameAndMode(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& map,
                      Record& record) {
-    return readOldFlagsWord(plugin, reading, map) &&
-           readTextureName(plugin, reading, reading.directory, record.fileName) &&
+    return readOldFlagsWord(plugin, reading, map) && readTextureName(plugin, record.fileName) &&
            plugin.readInt32(record.mode);
 }
 
@@ -329,15 +275,6 @@ bool readMapEntryUnguarded(KVTPlugin& plugin, MapEntryReading& reading, ModelMat
 
 }  // namespace
 
-std::u16string modelDirectory(std::u16string_view sourcePath) {
-    platform::PathParts parts = platform::splitPath(sourcePath);
-    std::u16string directory = std::move(parts.drive) + parts.directory;
-    if (!directory.empty() && directory.back() != u'\\' && directory.back() != u'/') {
-        directory.push_back(u'\\');
-    }
-    return directory;
-}
-
 TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
                              int32_t kind) noexcept {
     if (material.maps.empty() || slot < 0 || slot >= material.mapCount ||
@@ -382,37 +319,6 @@ bool allocateMapLayers(TextureMap& map, int32_t count) noexcept {
     }
     record->layerCount = count;
     return true;
-}
-
-bool textureFileExists(const ModelName& name) noexcept {
-    if (name.wide().empty()) {
-        return false;
-    }
-    try {
-        return platform::fileExists(std::u16string(name.wide()));
-    } catch (const std::exception&) {
-        return false;
-    }
-}
-
-bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,
-                        bool exists, ModelName& out) noexcept {
-    try {
-        if (exists && versionKeepsNames(version)) {
-            out = stored;
-            return true;
-        }
-        // `out` may be `stored` itself: take the text before replacing anything.
-        const std::u16string filePart = platform::fileNamePart(stored.wide());
-        if (filePart.empty()) {
-            // Nothing names a file here; the bare directory would not name one either.
-            out.clear();
-            return true;
-        }
-        return out.assignWide(std::u16string(directory) + filePart);
-    } catch (const std::exception&) {
-        return false;
-    }
 }
 
 bool readMapEntry(KVTPlugin& plugin, MapEntryReading& reading, ModelMaterial* material,

@@ -1,6 +1,5 @@
-// Texture maps of materials: the map factory, the reader of one map entry in either file layout,
-// and the rule that decides whether a stored texture file name is kept or replaced by a name
-// beside the ModelFile.
+// Texture maps of materials: the map factory and the reader of one map entry in either file
+// layout. Texture file names are stored as read (model/file_resolution.h resolves them).
 //
 // Map entries come in two layouts: the old one up to version 30 (key, kind, two ignored words,
 // a flags word ORed with 0x310000, then a payload that for kinds 4 to 7 starts with a word
@@ -22,19 +21,9 @@ inline bool usesNewMapLayout(int32_t version) noexcept {
     return version >= kNewMapLayoutVersion;
 }
 
-// Old layout: a stored texture name existing on disk is kept only in files of this version.
-inline constexpr int32_t kOldLayoutKeptNameVersion = 10;
-// New layout: a stored texture name existing on disk is kept from this version on.
-inline constexpr int32_t kNewLayoutKeptNameVersion = 33;
 // Old kind-4 maps always hold this many layers; new ones that store fewer than one get as many.
 inline constexpr int32_t kOldMapLayerCount = 3;
 inline constexpr int32_t kFaceCount = 6;
-
-// The drive and directory of `sourcePath` with a separator appended unless the directory already
-// ends in one ('\\' or '/'; '\\' is the one appended). A path without drive or directory gives
-// the empty text: a bare name is then looked up in the current directory. Throws only
-// std::bad_alloc.
-std::u16string modelDirectory(std::u16string_view sourcePath);
 
 // Map factory: makes the record of `kind` with its defaults (kinds outside 2 to 7 get the kind-1
 // record, `kind` keeps the given value), places it in slot `slot` of the material's map table
@@ -49,30 +38,13 @@ TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
 // runs out.
 bool allocateMapLayers(TextureMap& map, int32_t count) noexcept;
 
-// Whether `name` names a file that can be opened, relative to the current directory. The wide
-// form is probed: on Windows the 8-bit form cannot spell names outside the code page.
-bool textureFileExists(const ModelName& name) noexcept;
-
-// The name kept in the model for the texture name `stored` read from a file of `version`
-// (the version also selects the map-entry layout); `exists` tells whether `stored` names an
-// existing file. The name is kept when it exists and the version allows it (old layout: version
-// 10; new layout: version 33 and later); otherwise it is replaced by `directory` followed by its
-// file-name part. Kept names are `stored` itself; replaced names are built from the wide text, so
-// that folder and file names outside the 8-bit code page survive on Windows. A name without a
-// file-name part (the empty name among others) names no file and is stored empty rather than as the
-// bare directory. False only when memory runs out (`out` then unchanged).
-bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,
-                        bool exists, ModelName& out) noexcept;
-
 // How map entries are read in one pass over a material section.
 struct MapEntryReading {
     // The model version: selects the layout, the name form and the kept-name rule.
     int32_t version = 0;
-    // Decoding pass: maps are made by the factory and names resolved. Counting pass: each entry
-    // is read into a scratch map, nothing is made and no name is resolved.
+    // Decoding pass: maps are made by the factory. Counting pass: each entry is read into a
+    // scratch map and nothing is made.
     bool decoding = false;
-    // Directory that replaced names are put in (modelDirectory of the source path).
-    std::u16string directory;
     // A new-layout kind-4 map storing fewer than one layer gets kOldMapLayerCount empty layers,
     // except in the chunked layout (version 34), where it gets none.
     bool defaultLayersWhenNoneStored = true;

@@ -20,9 +20,7 @@
 // - A polygon's UV layers are allocated only when their bytes can be in the file; a polygon
 //   without corners gets no layers, since its layers occupy no bytes at all.
 // - An embedded file with a negative size fails the load (the cursor would run backwards); one
-//   whose bytes run past the buffer is not written and the cursor stops at the buffer's end.
-// - An embedded file is written only under its file-name part, never over anything existing and
-//   never through a link; names without a usable file-name part are skipped.
+//   whose bytes run past the buffer is not kept and the cursor stops at the buffer's end.
 // - Nested compression is followed at most kMaxCompressionDepth times, so an image that
 //   decompresses to itself cannot keep the reader busy for ever.
 #include <algorithm>
@@ -35,8 +33,6 @@
 
 #include "model/section_walk.h"
 #include "model/sections.h"
-#include "model/texture_maps.h"
-#include "platform/platform.h"
 
 namespace quillmesh {
 namespace {
@@ -145,7 +141,11 @@ class ChunkedBodyReader {
             case kChunkCameras:
                 return count ? countCameras(plugin_, header_) : decodeCameras(plugin_, header_);
             case kChunkMaterials:
-                return count ? countMaterials(plugin_, header_) : decodeMaterials(plugin_, header_);
+                if (count) {
+                    return countMaterials(plugin_, header_);
+                }
+                materialsRead_ = true;
+                return decodeMaterials(plugin_, header_);
             case kChunkGroups:
                 return count ? countGroups(plugin_, header_) : decodeGroups(plugin_, header_);
             case kChunkBones:
@@ -164,8 +164,8 @@ class ChunkedBodyReader {
         }
     }
 
-    // Embedded files. Counting: the count word only. Decoding: each file is written beside the
-    // model when it can be written safely.
+    // Embedded files. Counting: the count word only. Decoding: each file with content is kept
+    // in the model for the resolve stage to write beside the model.
     bool embeddedFiles() {
         int32_t count = 0;
         if (!plugin_.readInt32(count)) {
@@ -174,41 +174,27 @@ class ChunkedBodyReader {
         if (!decoding()) {
             return true;
         }
-        const std::u16string directory = modelDirectory(plugin_.sourcePath);
         for (int32_t i = 0; i < count; ++i) {
-            ModelName name;
+            EmbeddedFile file;
             int32_t size = 0;
-            if (!plugin_.readName(name) || !plugin_.readInt32(size) || size < 0) {
+            if (!plugin_.readName(file.name) || !plugin_.readInt32(size) || size < 0) {
                 return false;
             }
             const auto byteCount = static_cast<uint32_t>(size);
             if (byteCount > plugin_.bytesLeft()) {
-                // The content runs past the buffer: nothing to write, nothing further to read.
+                // The content runs past the buffer: nothing to keep, nothing further to read.
                 plugin_.readCursor = plugin_.length();
                 continue;
             }
             if (byteCount > 0) {
-                writeEmbeddedFile(directory, name.wide(),
-                                  plugin_.buffer().subspan(plugin_.readCursor, byteCount));
+                const auto content = plugin_.buffer().subspan(plugin_.readCursor, byteCount);
+                file.content.assign(content.begin(), content.end());
+                file.beforeMaterials = !materialsRead_;
+                plugin_.model.embeddedFiles.push_back(std::move(file));
             }
             plugin_.readCursor += byteCount;
         }
         return true;
-    }
-
-    // Writes `content` as directory + the file-name part of `storedName`, unless that part is
-    // not a plain file name or anything already exists there. Failures are ignored: a file that
-    // cannot be written does not make the model unreadable.
-    static void writeEmbeddedFile(const std::u16string& directory, std::u16string_view storedName,
-                                  std::span<const uint8_t> content) {
-        const std::u16string fileName = platform::fileNamePart(storedName);
-        // A ':' left in the name would make a Windows stream of another file; a device name
-        // would send the content to a device (the console, a serial port) on Windows.
-        if (fileName.empty() || fileName == u"." || fileName == u".." ||
-            fileName.find(u':') != std::u16string::npos || platform::isDeviceName(fileName)) {
-            return;
-        }
-        static_cast<void>(platform::createNewFile(directory + fileName, content));
     }
 
     // Name list: count c, then c names, read and dropped; c becomes nameListCount.
@@ -501,6 +487,8 @@ class ChunkedBodyReader {
     KVTPlugin& plugin_;
     const ModelHeader& header_;
     Walk walk_;
+    // Whether the decoding walk has met a materials chunk.
+    bool materialsRead_ = false;
 };
 
 // The directory chunk: entries of (identifier, value) while a whole entry lies inside the chunk.

@@ -10,6 +10,7 @@
 #include <variant>
 #include <vector>
 
+#include "model/file_resolution.h"
 #include "model/texture_maps.h"
 #include "platform/platform.h"
 
@@ -38,19 +39,6 @@ constexpr std::size_t kDiffuseColour = 0;
 constexpr std::size_t kAmbientColour = 1;
 constexpr std::size_t kEmissiveColour = 2;
 constexpr std::size_t kSpecularColour = 3;
-
-bool isAsciiLetter(char16_t unit) {
-    return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z');
-}
-
-// Whether a texture name already says where it is: a drive, or a root
-// (which includes network names).
-bool namesItsPlace(std::u16string_view name) {
-    if (!name.empty() && (name[0] == u'\\' || name[0] == u'/')) {
-        return true;
-    }
-    return name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == u':';
-}
 
 // The first map of the table with `key`; empty slots are skipped.
 const TextureMap* firstMapWithKey(const ModelMaterial& material, int32_t key) {

@@ -16,6 +16,7 @@
 #include <string>
 #include <string_view>
 
+#include "model/file_resolution.h"
 #include "model/kvt_plugin.h"
 #include "scene/import_scene.h"
 
@@ -63,5 +64,12 @@ bool diffuseTexturePath(std::u16string_view directory, const ModelMaterial& mate
 // memory runs out or the default material or the mesh cannot be made; the
 // scene then holds what was built so far.
 bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept;
+
+// The stages between a successful parse and the conversion, in order: embedded files and texture
+// names resolved against the folder of `sourcePath` through `files`, then the post-load steps
+// (normals, use counts, weights, name clean-up). A step that runs out of memory leaves the model
+// whole, so neither result stops the import.
+void finishLoadedModel(ModelData& model, std::u16string_view sourcePath,
+                       ModelFileSystem& files) noexcept;
 
 }  // namespace quillmesh

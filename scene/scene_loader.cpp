@@ -1,8 +1,23 @@
+#include <exception>
+#include <string>
+
+#include "model/file_resolution.h"
 #include "model/kvt_plugin.h"
+#include "postprocess/postprocess.h"
 #include "scene/import_scene.h"
 #include "scene/model_conversion.h"
 
 namespace quillmesh {
+
+void finishLoadedModel(ModelData& model, std::u16string_view sourcePath,
+                       ModelFileSystem& files) noexcept {
+    try {
+        static_cast<void>(resolveModelFiles(model, modelDirectory(sourcePath), files));
+    } catch (const std::exception&) {
+        // No folder text: names stay as stored, embedded files unwritten.
+    }
+    static_cast<void>(runPostLoadSteps(model));
+}
 
 // A file that cannot be opened, is damaged or is not a ModelFile gives no
 // scene at all, so the import reports its failure instead of handing the
@@ -18,6 +33,7 @@ ImportScene* loadSceneFromModelFile(const char16_t* path) {
     if (plugin.loadModel(path) != kLoadSucceeded) {
         return nullptr;
     }
+    finishLoadedModel(plugin.model, plugin.sourcePath, systemFileSystem());
     convertModelToScene(plugin, *scene);
     return scene.release();
 }

@@ -14,6 +14,7 @@
 #include "model/kvt_plugin.h"
 #include "platform/platform.h"
 #include "postprocess/postprocess.h"
+#include "scene/model_conversion.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh {
@@ -701,8 +702,12 @@ using testsupport::KvtModel;
 using testsupport::KvtWeight;
 
 int loadBytes(KVTPlugin& plugin, const testsupport::KvtBytes& bytes) {
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(bytes.data(), bytes.size()),
-                                      u"model.kvt");
+    const int result = plugin.loadModelFromMemory(
+        std::span<const uint8_t>(bytes.data(), bytes.size()), u"model.kvt");
+    if (result == kLoadSucceeded) {
+        finishLoadedModel(plugin.model, u"model.kvt", systemFileSystem());
+    }
+    return result;
 }
 
 class LoadedModel : public ::testing::TestWithParam<int32_t> {};

@@ -12,17 +12,25 @@
 #include <string>
 
 #include "model/kvt_plugin.h"
+#include "scene/model_conversion.h"
 #include "tests/support/kvt_writer.h"
 
 namespace quillmesh::sectiontest {
 
-// Loads `bytes` from a heap block of exactly their size, so that a read past the end is caught.
+// Loads `bytes` from a heap block of exactly their size, so that a read past the end is caught,
+// and runs the stages an import runs after a successful parse (file resolution beside
+// `sourcePath`, post-load steps).
 inline int loadExact(KVTPlugin& plugin, const testsupport::KvtBytes& bytes,
                      const std::u16string& sourcePath = u"model.kvt") {
     const std::size_t size = bytes.size();
     const auto block = std::make_unique<uint8_t[]>(size == 0 ? 1 : size);
     std::copy(bytes.begin(), bytes.end(), block.get());
-    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), sourcePath);
+    const int result =
+        plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), sourcePath);
+    if (result == kLoadSucceeded) {
+        finishLoadedModel(plugin.model, sourcePath, systemFileSystem());
+    }
+    return result;
 }
 
 // A plug-in that has loaded `model` as the writer writes it with `options`; the load must succeed.

@@ -1038,22 +1038,28 @@ TEST_F(MaterialFolder, BareSourcePathReplacesWithTheFilePartAlone) {
 
 // ---- The current directory ---------------------------------------------------------------------
 
-TEST_F(MaterialFolder, LoadLeavesTheCurrentDirectoryInTheModelsFolder) {
-    for (const int32_t version : {12, 30, 31, 33}) {
-        for (const bool withMaterials : {true, false}) {
-            SCOPED_TRACE(testing::Message() << version << " " << withMaterials);
-            fs::current_path(elsewhere_);
-            KvtModel model;
-            model.version = version;
-            model.lights = {KvtLight{.name = "Lamp"}};
-            if (withMaterials) {
-                model.materials = {distinctMaterial(0)};
-            }
-            testsupport::writeKvtFile(folder_ / "model.kvt", model);
-            KVTPlugin plugin;
-            ASSERT_EQ(plugin.loadModel(modelPath().c_str()), kLoadSucceeded);
-            EXPECT_TRUE(fs::equivalent(fs::current_path(), folder_)) << fs::current_path();
-        }
+// An import finds texture files beside the model without moving the current directory.
+TEST_F(MaterialFolder, ImportLeavesTheCurrentDirectoryAlone) {
+    for (const int32_t version : {10, 12, 31, 33}) {
+        SCOPED_TRACE(version);
+        fs::current_path(elsewhere_);
+        KvtModel model;
+        model.version = version;
+        model.materials = {distinctMaterial(0)};
+        KvtMap map = kindMap(1);
+        map.fileName = "beside.png";
+        model.materials[0].maps = {map};
+        testsupport::writeKvtFile(folder_ / "model.kvt", model);
+        testsupport::writeKvtFile(folder_ / "beside.png", KvtModel{});
+        KVTPlugin plugin;
+        ASSERT_EQ(plugin.loadModel(modelPath().c_str()), kLoadSucceeded);
+        finishLoadedModel(plugin.model, plugin.sourcePath, systemFileSystem());
+        EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere_)) << fs::current_path();
+        // Kept as stored where the version keeps existing names, else put into the folder.
+        const bool kept = version == 10 || version == 33;
+        const std::u16string folderText = modelDirectory(modelPath());
+        expectName(*mapAt(plugin, 0, 0).fileName(),
+                   kept ? std::u16string(u"beside.png") : folderText + u"beside.png");
     }
 }
 

@@ -1,0 +1,98 @@
+// The resolve stage after a parse: texture names probed inside the model's folder through the
+// file services it is given, and embedded files written there in the order the file stored them
+// relative to its materials.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "model/file_resolution.h"
+#include "model/kvt_plugin.h"
+#include "tests/support/kvt_chunks.h"
+#include "tests/support/kvt_writer.h"
+
+namespace quillmesh {
+namespace {
+
+namespace ts = testsupport;
+
+// File services that remember every call and answer from the files they were given or made.
+class RecordingFiles final : public ModelFileSystem {
+  public:
+    bool fileExists(const std::u16string& path) override {
+        calls.push_back(u"probe " + path);
+        return files.contains(path);
+    }
+    bool createNewFile(const std::u16string& path, std::span<const uint8_t>) override {
+        calls.push_back(u"create " + path);
+        return files.insert(path).second;
+    }
+
+    std::set<std::u16string> files;
+    std::vector<std::u16string> calls;
+};
+
+const ModelName& mapName(const KVTPlugin& plugin, std::size_t map) {
+    return *plugin.model.materials.items.at(0).maps.at(map)->fileName();
+}
+
+struct OrderCase {
+    const char* label;
+    bool embeddedBeforeMaterials;
+    std::vector<std::u16string> calls;
+    std::u16string keptOrReplaced;
+};
+
+TEST(FileResolution, ProbesInTheModelsFolderInTheFilesOrder) {
+    const std::vector<OrderCase> cases{
+        {"embedded first",
+         true,
+         {u"create C:\\models\\tex.png", u"probe C:\\models\\tex.png", u"probe D:\\art\\abs.png"},
+         u"tex.png"},
+        {"materials first",
+         false,
+         {u"probe C:\\models\\tex.png", u"probe D:\\art\\abs.png", u"create C:\\models\\tex.png"},
+         u"C:\\models\\tex.png"},
+    };
+    ts::KvtModel model = ts::triangleModel(34);
+    model.materials = {ts::KvtMaterial{.name = "Material"}};
+    model.materials[0].maps = {ts::KvtMap{.key = 0, .kind = 1, .fileName = "tex.png"},
+                               ts::KvtMap{.key = 1, .kind = 1, .fileName = "D:\\art\\abs.png"}};
+    ts::KvtChunkedOptions options;
+    options.embeddedFiles = {ts::KvtEmbeddedFile{.name = "sub\\tex.png", .content = {1, 2, 3}}};
+    for (const OrderCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        std::vector<ts::KvtChunk> body = ts::kvtBodyChunks(model, options);
+        if (c.embeddedBeforeMaterials) {
+            const auto byId = [](uint32_t id) {
+                return [id](const ts::KvtChunk& chunk) { return chunk.id == id; };
+            };
+            const auto materials =
+                std::find_if(body.begin(), body.end(), byId(ts::kChunkMaterials));
+            const auto embedded =
+                std::find_if(body.begin(), body.end(), byId(ts::kChunkEmbeddedFiles));
+            ASSERT_LT(materials, embedded);
+            std::rotate(materials, embedded, embedded + 1);
+        }
+        KVTPlugin plugin;
+        ASSERT_EQ(plugin.loadModelFromMemory(ts::writeKvt34(body, options.flags),
+                                             u"C:\\models\\scene.kvt"),
+                  kLoadSucceeded);
+        // The parse kept the names as stored and the embedded file in the model.
+        EXPECT_EQ(mapName(plugin, 0).wide(), u"tex.png");
+        ASSERT_EQ(plugin.model.embeddedFiles.size(), 1u);
+
+        RecordingFiles files;
+        files.files.insert(u"D:\\art\\abs.png");
+        EXPECT_TRUE(resolveModelFiles(plugin.model, u"C:\\models\\", files));
+        EXPECT_EQ(files.calls, c.calls);
+        EXPECT_EQ(mapName(plugin, 0).wide(), c.keptOrReplaced);
+        EXPECT_EQ(mapName(plugin, 1).wide(), u"D:\\art\\abs.png");
+        EXPECT_TRUE(plugin.model.embeddedFiles.empty());
+    }
+}
+
+}  // namespace
+}  // namespace quillmesh
