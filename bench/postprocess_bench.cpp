@@ -3,6 +3,7 @@
 // model of 100,000 triangles. The time per name should stay flat as the table grows.
 //
 //   postprocess_bench [NAMES]     (default 100000)
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -56,9 +57,10 @@ quillmesh::ModelData gridModel(int32_t triangles) {
         for (int32_t c = 0; c <= columns; ++c) {
             ModelVertex vertex;
             vertex.position = {static_cast<float>(c), static_cast<float>(r), 0.0f};
-            vertex.weights = {{0, 2.0f}, {0, 2.0f}};
+            vertex.firstWeight = static_cast<uint32_t>(model.vertexWeights.size());
             vertex.weightCount = 2;
-            model.vertices.items.push_back(std::move(vertex));
+            model.vertexWeights.insert(model.vertexWeights.end(), {{0, 2.0f}, {0, 2.0f}});
+            model.vertices.items.push_back(vertex);
         }
     }
     model.vertices.count = static_cast<int32_t>(model.vertices.items.size());
@@ -69,9 +71,11 @@ quillmesh::ModelData gridModel(int32_t triangles) {
         const int32_t d = a + columns + 1;
         ModelPolygon polygon;
         polygon.cornerCount = 3;
-        polygon.vertexIndices =
-            t % 2 == 0 ? std::vector<int32_t>{a, a + 1, d} : std::vector<int32_t>{a + 1, d + 1, d};
-        mesh.polygons.push_back(std::move(polygon));
+        polygon.firstCorner = static_cast<uint32_t>(mesh.vertexIndices.size());
+        const std::array<int32_t, 3> corners = t % 2 == 0 ? std::array<int32_t, 3>{a, a + 1, d}
+                                                          : std::array<int32_t, 3>{a + 1, d + 1, d};
+        mesh.vertexIndices.insert(mesh.vertexIndices.end(), corners.begin(), corners.end());
+        mesh.polygons.push_back(polygon);
     }
     mesh.polygonCount = triangles;
     model.meshes.items.push_back(std::move(mesh));

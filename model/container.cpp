@@ -1,16 +1,18 @@
 // The container layer: from a path or a byte image to a filled model. Reads the file whole,
-// checks the header, decompresses a compressed body, and runs the counting pass, the allocation
-// and the decoding pass. A load that does not succeed leaves an empty model and no image.
+// checks the header, decompresses a compressed body, decodes the classic sections in one pass
+// (version-34 files go to the chunked reader) and applies the defaults that depend on the whole
+// file. A load that does not succeed leaves an empty model.
+#include <array>
 #include <exception>
 #include <limits>
 #include <new>
-#include <stdexcept>
 #include <string>
 #include <utility>
 
 #include <zlib.h>
 
-#include "model/kvt_plugin.h"
+#include "model/container.h"
+#include "model/sections.h"
 #include "platform/platform.h"
 
 namespace quillmesh {
@@ -24,6 +26,8 @@ constexpr uint64_t kMaxZlibExpansion = 1032;
 constexpr std::size_t kShortHeaderFirstPart = 14;
 constexpr std::size_t kShortHeaderSecondPartStart = 18;
 
+constexpr int32_t kDefaultUVSetCount = 2;
+
 std::size_t boundedLength(const char16_t* text, std::size_t limit) {
     std::size_t length = 0;
     while (length <= limit && text[length] != u'\0') {
@@ -32,13 +36,186 @@ std::size_t boundedLength(const char16_t* text, std::size_t limit) {
     return length;
 }
 
+bool readWords(Cursor& cursor, ModelHeader& header, std::size_t first, std::size_t end) {
+    for (std::size_t word = first; word < end; ++word) {
+        if (!cursor.readU32(header.words[word])) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The header at the cursor, short or long by its version word.
+bool readHeader(Cursor& cursor, ModelHeader& header) {
+    header.words.fill(0);
+    if (!readWords(cursor, header, 0, 4)) {
+        return false;
+    }
+    if (header.version() >= kLongHeaderVersion) {
+        return readWords(cursor, header, 4, kHeaderImageWords);
+    }
+    const std::size_t secondPartWords = kShortHeaderWords - kShortHeaderFirstPart;
+    return readWords(cursor, header, 4, kShortHeaderFirstPart) &&
+           readWords(cursor, header, kShortHeaderSecondPartStart,
+                     kShortHeaderSecondPartStart + secondPartWords);
+}
+
+// `count` elements named prefix + (index + firstNumber).
+template <typename T>
+void makeNamedDefaults(ElementSlot<T>& slot, int32_t count, const char* prefix,
+                       int32_t firstNumber) {
+    slot.release();
+    slot.items.resize(static_cast<std::size_t>(count));
+    slot.count = count;
+    for (int32_t i = 0; i < count; ++i) {
+        const std::string text = prefix + std::to_string(i + firstNumber);
+        static_cast<void>(slot.items[static_cast<std::size_t>(i)].name.assignNarrow(text));
+    }
+}
+
+// The classic body: the ten sections in file order, the aux-record and UV-set sections only from
+// version 30 on.
+bool readClassicBody(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                     DeclaredCounts& declared) {
+    if (!readLights(cursor, format, model, declared) ||
+        !readCameras(cursor, format, model, declared) ||
+        !readMaterials(cursor, format, model, declared) ||
+        !readGroups(cursor, format, model, declared) ||
+        !readVertices(cursor, format, model, declared)) {
+        return false;
+    }
+    if (format.newLayout()) {
+        if (!readAuxRecords(cursor, format, model) ||
+            !readUVSets(cursor, format, model, declared)) {
+            return false;
+        }
+    } else {
+        // Old files keep their UV coordinates inline in the polygons, which fill these sets.
+        makeDefaultUVSets(model);
+    }
+    return readMeshes(cursor, format, model, declared) &&
+           readBones(cursor, format, model, declared) &&
+           readAnimations(cursor, format, model, declared);
+}
+
+int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
+    Cursor cursor(bytes);
+    // Chunked files have a shorter header of their own, so they are told apart by the version
+    // word alone: a small chunked file may be shorter than a classic header.
+    uint32_t magic = 0;
+    uint32_t version = 0;
+    if (cursor.readU32(magic) && cursor.readU32(version) && version >= kChunkedModelVersion) {
+        return parseChunkedImage(bytes, model);
+    }
+    cursor = Cursor(bytes);
+    ModelHeader header;
+    if (!readHeader(cursor, header)) {
+        return kLoadFailed;
+    }
+    if (header.magic() != kModelMagic) {
+        return kLoadBadMagic;
+    }
+    if (header.version() < kMinimumModelVersion) {
+        return kLoadUnsupportedVersion;
+    }
+    std::vector<uint8_t> inflated;
+    if (header.hasFlag(kFlagCompressed)) {
+        if (!inflateImage(bytes, header.streamOffset(), header.totalLength(), inflated)) {
+            return kLoadFailed;
+        }
+        // The inner header is checked for magic, length and the lowest version only: its
+        // compression bit and the chunked-version limit do not apply to it.
+        bytes = inflated;
+        cursor = Cursor(bytes);
+        if (!readHeader(cursor, header)) {
+            return kLoadFailed;
+        }
+        if (header.magic() != kModelMagic) {
+            return kLoadBadMagic;
+        }
+        if (header.totalLength() != bytes.size()) {
+            return kLoadLengthMismatch;
+        }
+        if (header.version() < kMinimumModelVersion) {
+            return kLoadUnsupportedVersion;
+        }
+    } else if (header.totalLength() != bytes.size()) {
+        return kLoadLengthMismatch;
+    }
+    model.version = static_cast<int32_t>(header.version());
+    const SectionFormat format{model.version, header.flags(), allocationBudget(bytes.size())};
+    DeclaredCounts declared;
+    if (!readClassicBody(cursor, format, model, declared) ||
+        !finishModel(format, declared, model)) {
+        return kLoadFailed;
+    }
+    return kLoadSucceeded;
+}
+
 }  // namespace
 
-KVTPlugin::KVTPlugin() noexcept = default;
+uint64_t allocationBudget(std::size_t imageBytes) noexcept {
+    return kAllocationFloorBytes + uint64_t{imageBytes} * kAllocationBytesPerFileByte;
+}
 
-KVTPlugin::~KVTPlugin() {
-    releaseBuffer();
-    clearModel();
+bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_t imageLength,
+                  std::vector<uint8_t>& out) {
+    // An offset beyond the end leaves no stream at all (and must not wrap the source length).
+    if (bytes.empty() || imageLength == 0 || streamOffset > bytes.size()) {
+        return false;
+    }
+    const std::size_t sourceLength = bytes.size() - streamOffset;
+    if (imageLength > uint64_t{sourceLength} * kMaxZlibExpansion ||
+        sourceLength > std::numeric_limits<uLong>::max()) {
+        return false;
+    }
+    std::vector<uint8_t> image;
+    platform::reserveLarge(image, imageLength);
+    image.resize(imageLength);
+    uLongf producedLength = imageLength;
+    const int status = uncompress(image.data(), &producedLength, bytes.data() + streamOffset,
+                                  static_cast<uLong>(sourceLength));
+    if (status != Z_OK || producedLength == 0) {
+        return false;
+    }
+    // producedLength <= imageLength, so shrinking never allocates.
+    image.resize(producedLength);
+    out = std::move(image);
+    return true;
+}
+
+void makeDefaultUVSets(ModelData& model) {
+    makeNamedDefaults(model.uvSets, kDefaultUVSetCount, "UVSet", 1);
+}
+
+bool finishModel(const SectionFormat& format, const DeclaredCounts& declared, ModelData& model) {
+    // A file that declares no element at all is not a model.
+    if (declared.materials == 0 && declared.lights == 0 && declared.cameras == 0 &&
+        declared.groups == 0 && declared.vertices == 0 && declared.meshes == 0 &&
+        declared.bones == 0 && declared.animations == 0) {
+        return false;
+    }
+    if (declared.groups == 0) {
+        makeNamedDefaults(model.groups, 1, "KVTGroup", 0);
+    }
+    if (declared.uvSets == 0 && model.uvSets.items.empty()) {
+        makeDefaultUVSets(model);
+    }
+    return fitBoneTracks(format, model);
+}
+
+std::span<VertexWeight> ModelData::weightsOf(const ModelVertex& vertex) noexcept {
+    const std::span<const VertexWeight> weights = std::as_const(*this).weightsOf(vertex);
+    return {const_cast<VertexWeight*>(weights.data()), weights.size()};
+}
+
+std::span<const VertexWeight> ModelData::weightsOf(const ModelVertex& vertex) const noexcept {
+    const uint64_t first = vertex.firstWeight;
+    if (vertex.weightCount <= 0 || first > vertexWeights.size() ||
+        static_cast<uint64_t>(vertex.weightCount) > vertexWeights.size() - first) {
+        return {};
+    }
+    return {vertexWeights.data() + first, static_cast<std::size_t>(vertex.weightCount)};
 }
 
 void ModelData::clearModel() noexcept {
@@ -46,28 +223,32 @@ void ModelData::clearModel() noexcept {
     cameras.release();
     groups.release();
     bones.release();
-    // A material's maps go with it; a layered map's layers go before the map itself.
     materials.release();
     vertices.release();
+    std::vector<VertexWeight>().swap(vertexWeights);
     auxRecords.release();
     uvSets.release();
     animations.release();
     meshes.release();
     std::vector<EmbeddedFile>().swap(embeddedFiles);
-    declaredCounts.fill(0);
-    nameListCount = 0;
-    cornerTotal = 0;
 }
 
-void KVTPlugin::releaseBuffer() noexcept {
-    std::vector<uint8_t>().swap(fileBuffer_);
-    bufferHeld_ = false;
-    length_ = 0;
-    readCursor = 0;
+int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {
+    model.clearModel();
+    int result = kLoadFailed;
+    try {
+        result = parseImage(bytes, model);
+    } catch (const std::exception&) {
+        // Exhausted memory (or a container size error) fails the load.
+        result = kLoadFailed;
+    }
+    if (result != kLoadSucceeded) {
+        model.clearModel();
+    }
+    return result;
 }
 
 int KVTPlugin::loadModel(const char16_t* path) noexcept {
-    releaseBuffer();
     clearModel();
     if (path == nullptr) {
         return kLoadCannotOpen;
@@ -76,9 +257,9 @@ int KVTPlugin::loadModel(const char16_t* path) noexcept {
     if (pathLength > kSourcePathMaxLength) {
         return kLoadCannotOpen;
     }
+    std::vector<uint8_t> image;
     try {
-        const std::u16string pathText(path, pathLength);
-        std::vector<uint8_t> image;
+        std::u16string pathText(path, pathLength);
         switch (platform::readWholeFile(pathText, image)) {
             case platform::FileReadStatus::kOk:
                 break;
@@ -88,25 +269,18 @@ int KVTPlugin::loadModel(const char16_t* path) noexcept {
             case platform::FileReadStatus::kTooLarge:
                 return kLoadFailed;
         }
-        if (image.size() > std::numeric_limits<uint32_t>::max()) {
-            return kLoadFailed;
-        }
-        sourcePath = pathText;
-        fileBuffer_ = std::move(image);
+        sourcePath = std::move(pathText);
     } catch (const std::bad_alloc&) {
-        releaseBuffer();
-        clearModel();
         return kLoadFailed;
     }
-    length_ = static_cast<uint32_t>(fileBuffer_.size());
-    bufferHeld_ = true;
-    readCursor = 0;
-    return loadHeldImage();
+    if (image.size() > std::numeric_limits<uint32_t>::max()) {
+        return kLoadFailed;
+    }
+    return parseModelImage(image, model);
 }
 
 int KVTPlugin::loadModelFromMemory(std::span<const uint8_t> bytes,
                                    const std::u16string& path) noexcept {
-    releaseBuffer();
     clearModel();
     if (path.size() > kSourcePathMaxLength) {
         return kLoadCannotOpen;
@@ -116,162 +290,10 @@ int KVTPlugin::loadModelFromMemory(std::span<const uint8_t> bytes,
     } catch (const std::bad_alloc&) {
         return kLoadFailed;
     }
-    if (!holdImage(bytes)) {
-        return kLoadFailed;
-    }
-    return loadHeldImage();
-}
-
-bool KVTPlugin::holdImage(std::span<const uint8_t> bytes) noexcept {
-    releaseBuffer();
     if (bytes.size() > std::numeric_limits<uint32_t>::max()) {
-        return false;
-    }
-    try {
-        fileBuffer_.assign(bytes.begin(), bytes.end());
-    } catch (const std::bad_alloc&) {
-        releaseBuffer();
-        return false;
-    }
-    length_ = static_cast<uint32_t>(fileBuffer_.size());
-    bufferHeld_ = true;
-    readCursor = 0;
-    return true;
-}
-
-int KVTPlugin::loadHeldImage() noexcept {
-    const int result = parseModel();
-    releaseBuffer();
-    if (result != kLoadSucceeded) {
-        clearModel();
-    }
-    return result;
-}
-
-int KVTPlugin::readHeader(ModelHeader& image) noexcept {
-    image.words.fill(0);
-    for (std::size_t word = 0; word < 4; ++word) {
-        if (!readUInt32(image.words[word])) {
-            return 0;
-        }
-    }
-    if (image.version() >= kLongHeaderVersion) {
-        for (std::size_t word = 4; word < kHeaderImageWords; ++word) {
-            if (!readUInt32(image.words[word])) {
-                return 0;
-            }
-        }
-        return 1;
-    }
-    for (std::size_t word = 4; word < kShortHeaderFirstPart; ++word) {
-        if (!readUInt32(image.words[word])) {
-            return 0;
-        }
-    }
-    const std::size_t secondPartWords = kShortHeaderWords - kShortHeaderFirstPart;
-    for (std::size_t word = 0; word < secondPartWords; ++word) {
-        if (!readUInt32(image.words[kShortHeaderSecondPartStart + word])) {
-            return 0;
-        }
-    }
-    return 1;
-}
-
-int KVTPlugin::decompressBody(const ModelHeader& image) noexcept {
-    return decompressStream(image.streamOffset(), image.totalLength());
-}
-
-int KVTPlugin::decompressStream(uint32_t streamOffset, uint32_t imageLength) noexcept {
-    if (!bufferHeld_ || length_ == 0 || imageLength == 0) {
-        return 0;
-    }
-    // An offset beyond the end leaves no stream at all (and must not wrap the source length).
-    if (streamOffset > length_) {
-        return 0;
-    }
-    const uint32_t sourceLength = length_ - streamOffset;
-    if (imageLength > uint64_t{sourceLength} * kMaxZlibExpansion) {
-        return 0;
-    }
-    std::vector<uint8_t> decompressed;
-    try {
-        decompressed.resize(imageLength);
-    } catch (const std::bad_alloc&) {
-        return 0;
-    } catch (const std::length_error&) {
-        return 0;
-    }
-    uLongf producedLength = imageLength;
-    const int status = uncompress(decompressed.data(), &producedLength,
-                                  fileBuffer_.data() + streamOffset, sourceLength);
-    if (status != Z_OK || producedLength == 0) {
-        return 0;
-    }
-    // producedLength <= imageLength, so shrinking never allocates.
-    decompressed.resize(producedLength);
-    fileBuffer_.swap(decompressed);
-    length_ = static_cast<uint32_t>(producedLength);
-    readCursor = 0;
-    return 1;
-}
-
-int KVTPlugin::parseModel() noexcept {
-    try {
-        // Chunked files have a shorter header of their own, so they are told apart by the
-        // version word alone: a small chunked file may be shorter than a classic header.
-        uint32_t leadingWords[2]{};
-        if (readUInt32(leadingWords[0]) && readUInt32(leadingWords[1]) &&
-            leadingWords[1] >= kChunkedModelVersion) {
-            return version34Reader();
-        }
-        readCursor = 0;
-        ModelHeader image;
-        if (!readHeader(image)) {
-            return kLoadFailed;
-        }
-        if (image.magic() != kModelMagic) {
-            return kLoadBadMagic;
-        }
-        if (image.version() < kMinimumModelVersion) {
-            return kLoadUnsupportedVersion;
-        }
-        if (image.hasFlag(kFlagCompressed)) {
-            if (!decompressBody(image)) {
-                return kLoadFailed;
-            }
-            // The inner header is checked for magic, length and the lowest version only: its
-            // compression bit and the chunked-version limit do not apply to it.
-            if (!readHeader(image)) {
-                return kLoadFailed;
-            }
-            if (image.magic() != kModelMagic) {
-                return kLoadBadMagic;
-            }
-            if (image.totalLength() != length_) {
-                return kLoadLengthMismatch;
-            }
-            if (image.version() < kMinimumModelVersion) {
-                return kLoadUnsupportedVersion;
-            }
-        } else if (image.totalLength() != length_) {
-            return kLoadLengthMismatch;
-        }
-        model.version = static_cast<int32_t>(image.version());
-
-        const uint32_t bodyStart = readCursor;
-        if (!countSections(image)) {
-            return kLoadFailed;
-        }
-        model.nameListCount = image.nameListCount();
-        if (!allocateSections()) {
-            return kLoadFailed;
-        }
-        readCursor = bodyStart;
-        return decodeSections(image) ? kLoadSucceeded : kLoadFailed;
-    } catch (const std::exception&) {
-        // Exhausted memory (or a container size error) inside a pass fails the load.
         return kLoadFailed;
     }
+    return parseModelImage(bytes, model);
 }
 
 }  // namespace quillmesh

@@ -61,20 +61,15 @@ std::string narrowWithin(std::u16string_view text, std::size_t limit) {
     return narrow;
 }
 
-template <typename Unit, std::size_t Capacity>
-void store(std::array<Unit, Capacity>& buffer, std::basic_string_view<Unit> text) {
-    buffer.fill(Unit{0});
-    std::copy_n(text.begin(), std::min(text.size(), Capacity - 1), buffer.begin());
-}
-
 }  // namespace
 
 bool ModelName::assignWide(std::u16string_view text) noexcept {
     try {
         const std::u16string_view wide = cutWide(upToNul(text), kMaxLength);
         const std::string narrow = narrowWithin(wide, kMaxLength);
-        store(wide_, wide);
-        store(narrow_, std::string_view(narrow));
+        std::u16string wideText(wide);
+        narrow_ = narrow;
+        wide_ = std::move(wideText);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -87,8 +82,9 @@ bool ModelName::assignNarrow(std::string_view text) noexcept {
         const std::u16string converted = platform::narrowToWide(narrow);
         const std::u16string_view wide =
             cutWide(upToNul(std::u16string_view(converted)), kMaxLength);
-        store(wide_, wide);
-        store(narrow_, narrow);
+        std::u16string wideText(wide);
+        narrow_ = narrow;
+        wide_ = std::move(wideText);
     } catch (const std::bad_alloc&) {
         return false;
     }
@@ -100,12 +96,15 @@ bool ModelName::appendNarrow(std::string_view text) noexcept {
     if (!tail.assignNarrow(text)) {
         return false;
     }
-    const std::u16string_view ownWide = wide();
-    const std::string_view ownNarrow = narrow();
-    const std::u16string_view wideTail = cutWide(tail.wide(), kMaxLength - ownWide.size());
-    const std::string_view narrowTail = tail.narrow().substr(0, kMaxLength - ownNarrow.size());
-    std::copy(wideTail.begin(), wideTail.end(), wide_.begin() + ownWide.size());
-    std::copy(narrowTail.begin(), narrowTail.end(), narrow_.begin() + ownNarrow.size());
+    try {
+        const std::u16string_view wideTail = cutWide(tail.wide(), kMaxLength - wide_.size());
+        const std::string_view narrowTail = tail.narrow().substr(0, kMaxLength - narrow_.size());
+        std::u16string wide = wide_ + std::u16string(wideTail);
+        narrow_.append(narrowTail);
+        wide_ = std::move(wide);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
     return true;
 }
 

@@ -1,11 +1,11 @@
 // ModelName: the name of every model element, held twice: as UTF-16 text and as a narrow copy
-// in the platform's narrow encoding (what the conversion hands to the host). Each form lives in
-// a fixed buffer of 260 units, so a name holds at most 259 units plus its terminator; copying a
-// name never allocates.
+// in the platform's narrow encoding (what the conversion hands to the host). Each form holds at
+// most 259 units, as much as the fixed 260-unit buffers (terminator included) the file format
+// was made for; a name takes only the memory its text needs.
 #pragma once
 
-#include <array>
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace quillmesh {
@@ -31,34 +31,25 @@ class ModelName {
     bool appendNarrow(std::string_view text) noexcept;
 
     void clear() noexcept {
-        wide_.fill(u'\0');
-        narrow_.fill('\0');
+        wide_.clear();
+        narrow_.clear();
     }
 
-    std::u16string_view wide() const noexcept { return terminated(wide_); }
-    std::string_view narrow() const noexcept { return terminated(narrow_); }
+    std::u16string_view wide() const noexcept { return wide_; }
+    std::string_view narrow() const noexcept { return narrow_; }
     // NUL-terminated forms.
-    const char16_t* wideCString() const noexcept { return wide_.data(); }
-    const char* narrowCString() const noexcept { return narrow_.data(); }
+    const char16_t* wideCString() const noexcept { return wide_.c_str(); }
+    const char* narrowCString() const noexcept { return narrow_.c_str(); }
 
-    bool empty() const noexcept { return wide_[0] == u'\0' && narrow_[0] == '\0'; }
+    bool empty() const noexcept { return wide_.empty() && narrow_.empty(); }
 
     friend bool operator==(const ModelName& a, const ModelName& b) noexcept {
         return a.wide() == b.wide() && a.narrow() == b.narrow();
     }
 
   private:
-    template <typename Unit>
-    static std::basic_string_view<Unit> terminated(const std::array<Unit, kCapacity>& buffer) {
-        std::size_t length = 0;
-        while (length < kMaxLength && buffer[length] != Unit{0}) {
-            ++length;
-        }
-        return {buffer.data(), length};
-    }
-
-    std::array<char16_t, kCapacity> wide_{};
-    std::array<char, kCapacity> narrow_{};
+    std::u16string wide_;
+    std::string narrow_;
 };
 
 }  // namespace quillmesh

@@ -3,18 +3,22 @@
 // animations with their tracks and keys.
 //
 // Every record default-constructs to its all-zero state: numbers 0, names empty, owned arrays
-// empty with count 0. That is the state an element array is filled with before the allocation
-// step applies the per-array defaults (model/allocation.cpp), so a record constructed on its own
-// carries none of those defaults. The texture-map records are the exception: they are made one
-// at a time by the map factory and start with their kind's defaults.
+// empty with count 0. The reader gives each element its array's defaults before reading it
+// (model/sections.cpp), so a record constructed on its own carries none of those defaults. The
+// texture-map records are the exception: they are made one at a time by the map factory and
+// start with their kind's defaults.
 //
-// Owned sub-arrays are std::vector beside the count field the ModelFile names; the allocation
-// operations keep the two equal. Elements refer to each other by index only, stored as read.
+// Geometry is flat: vertex weights live in one array of the model and a mesh keeps the corners
+// and UV layers of all its polygons in arrays of its own, each polygon naming its range. Owned
+// sub-arrays elsewhere are std::vector beside the count field the ModelFile names. Elements refer
+// to each other by index only, stored as read.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <variant>
 #include <vector>
 
@@ -240,11 +244,10 @@ struct VertexWeight {
 struct ModelVertex {
     Vec3 position;
     Vec3 normal;
-    Vec3 extraA;
-    Vec3 extraB;
     Rgba colour;
+    // This vertex's weights: weightCount entries of ModelData::vertexWeights from firstWeight.
     int32_t weightCount = 0;
-    std::vector<VertexWeight> weights;
+    uint32_t firstWeight = 0;
 };
 
 // Ten 4-byte fields, stored in the file exactly in this order (40 bytes).
@@ -270,31 +273,68 @@ struct UVSet {
     std::vector<AuxRecord> auxRecords;
 };
 
-struct PolygonUVLayer {
-    std::vector<int32_t> uvIndices;
-    std::vector<int32_t> uvValues;
-};
-
-// The number of UV layers a polygon holds once its corners are allocated.
+// The number of UV layers a classic polygon holds.
 inline constexpr int32_t kPolygonUVLayers = 2;
-// Polygons hold at least this many corners; missing corners hold -1.
+// Classic polygons hold at least this many corners; missing corners hold -1.
 inline constexpr int32_t kMinimumPolygonCorners = 3;
 
+// One polygon of a mesh. Its corners are cornerCount entries of the mesh's vertexIndices and
+// cornerValues from firstCorner; UV layer l of it is cornerCount entries of the mesh's uvIndices
+// and uvValues from firstUV + l * cornerCount.
 struct ModelPolygon {
     int32_t polygonTag = 0;
     int32_t materialIndex = 0;
     int32_t polygonValue = 0;
     int32_t cornerCount = 0;
-    std::vector<int32_t> vertexIndices;
-    std::vector<int32_t> cornerValues;
+    uint32_t firstCorner = 0;
     int32_t uvLayerCount = 0;
-    std::vector<PolygonUVLayer> uvLayers;
+    uint32_t firstUV = 0;
     Vec3 faceNormal;
 };
 
 struct ModelMesh {
     int32_t polygonCount = 0;
     std::vector<ModelPolygon> polygons;
+    std::vector<int32_t> vertexIndices;
+    std::vector<int32_t> cornerValues;
+    std::vector<int32_t> uvIndices;
+    std::vector<int32_t> uvValues;
+
+    std::span<const int32_t> corners(const ModelPolygon& polygon) const noexcept {
+        return range(vertexIndices, polygon.firstCorner, polygon.cornerCount);
+    }
+    std::span<const int32_t> valuesOfCorners(const ModelPolygon& polygon) const noexcept {
+        return range(cornerValues, polygon.firstCorner, polygon.cornerCount);
+    }
+    // Layer `layer` of the polygon; empty for a layer it does not hold.
+    std::span<const int32_t> uvIndicesOf(const ModelPolygon& polygon,
+                                         int32_t layer) const noexcept {
+        return layerRange(uvIndices, polygon, layer);
+    }
+    std::span<const int32_t> uvValuesOf(const ModelPolygon& polygon, int32_t layer) const noexcept {
+        return layerRange(uvValues, polygon, layer);
+    }
+
+  private:
+    static std::span<const int32_t> range(const std::vector<int32_t>& values, uint64_t first,
+                                          int32_t count) noexcept {
+        if (count <= 0 || first > values.size() ||
+            static_cast<uint64_t>(count) > values.size() - first) {
+            return {};
+        }
+        return {values.data() + first, static_cast<std::size_t>(count)};
+    }
+    static std::span<const int32_t> layerRange(const std::vector<int32_t>& values,
+                                               const ModelPolygon& polygon,
+                                               int32_t layer) noexcept {
+        if (layer < 0 || layer >= polygon.uvLayerCount) {
+            return {};
+        }
+        return range(values,
+                     polygon.firstUV + uint64_t{static_cast<uint32_t>(layer)} *
+                                           static_cast<uint32_t>(std::max(polygon.cornerCount, 0)),
+                     polygon.cornerCount);
+    }
 };
 
 struct ModelBone {

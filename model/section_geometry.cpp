@@ -1,182 +1,143 @@
-// Sections 4 to 7 of a classic ModelFile body: groups, vertices, auxiliary records and UV sets.
-//
-// Every section has one record reader that both passes use. The counting pass hands it a scratch
-// record that is thrown away and lets it allocate nothing; the decoding pass hands it the element
-// the allocation step made, and the reader gives that element the sub-arrays (vertex weights, UV
-// coordinates, UV-set aux records) its record announces before filling them. Values read into a
-// sub-array are stored only below the array's size, so the arrays are never written past.
-#include <cstddef>
-#include <cstdint>
-
-#include "model/section_walk.h"
+// Sections 4 to 7 of a ModelFile body: groups, vertices, auxiliary records and UV sets. The
+// vertex and UV-set readers serve the chunked layout too, which stores the same records in its
+// own chunks.
 #include "model/sections.h"
 
 namespace quillmesh {
 namespace {
 
-// Smallest file size of one entry of each sub-array: a sub-array is allocated only when the bytes
-// left can hold all of its entries, so a count read from the file never sizes memory beyond what
-// the file itself can describe.
-constexpr uint32_t kWeightBytes = 8;
-constexpr uint32_t kUVCoordBytes = 12;
+constexpr std::size_t kOldGroupBytes = 2;
+constexpr std::size_t kNewGroupBytes = 2 + 8 + kNodeTransformBytes;
+constexpr std::size_t kUVSetBytes = 2 + 4 + 4;
+constexpr std::size_t kWeightBytes = 8;
+constexpr std::size_t kUVCoordBytes = 12;
+constexpr Rgba kWhite{1.0f, 1.0f, 1.0f, 1.0f};
 
 // Group record: the name; from version 30 also groupTag, groupLink and the whole transform. An
-// old record leaves the transform as allocated (all zero).
-bool readGroupRecord(KVTPlugin& plugin, ModelGroup& group) noexcept {
-    if (!plugin.readName(group.name)) {
+// old record leaves the transform all zero.
+bool readGroup(Cursor& cursor, const SectionFormat& format, ModelGroup& group) {
+    if (!cursor.readName(group.name, format.wideNames())) {
         return false;
     }
-    if (plugin.model.version < kNewLayoutVersion) {
+    return !format.newLayout() ||
+           (cursor.readI32(group.groupTag) && cursor.readI32(group.groupLink) &&
+            cursor.readTransform(group.transform));
+}
+
+// Vertex record: the position, a normal when the flags say so (dropped: normals are derived after
+// loading), in chunked files two further vectors (dropped), a colour when the flags say so (else
+// white), then the weights: always in classic files, with the weights flag in chunked ones. A
+// weight count of 0 or less means no weights.
+bool readVertex(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                ModelVertex& vertex) {
+    Vec3 dropped;
+    vertex.colour = kWhite;
+    int32_t weightCount = 0;
+    const bool storesWeights = !format.chunked || format.hasFlag(kFlagVertexWeights);
+    if (!cursor.readVec3(vertex.position) ||
+        (format.hasFlag(kFlagVertexNormals) && !cursor.readVec3(dropped)) ||
+        (format.chunked && format.hasFlag(kFlagVertexExtraVectors) &&
+         (!cursor.readVec3(dropped) || !cursor.readVec3(dropped))) ||
+        (format.hasFlag(kFlagVertexColours) && !cursor.readRgba(vertex.colour)) ||
+        (storesWeights && !cursor.readI32(weightCount))) {
+        return false;
+    }
+    if (weightCount <= 0) {
         return true;
     }
-    int32_t tag = 0;
-    int32_t link = 0;
-    NodeTransform transform;
-    if (!plugin.readInt32(tag) || !plugin.readInt32(link) || !plugin.readTransform(transform)) {
+    std::vector<VertexWeight>& weights = model.vertexWeights;
+    if (!reserveFor(cursor, format, weights, weightCount, kWeightBytes)) {
         return false;
     }
-    group.groupTag = tag;
-    group.groupLink = link;
-    group.transform = transform;
-    return true;
-}
-
-// Vertex record: position, a normal when the header says so (dropped: normals are derived after
-// loading), a colour when the header says so (else the element keeps its allocated white), then
-// the weight count and the weights. A weight count of 0 or less means no weights.
-bool readVertexRecord(KVTPlugin& plugin, const ModelHeader& header, ModelVertex& vertex,
-                      RecordPass pass) noexcept {
-    Vec3 position;
-    Vec3 storedNormal;
-    Rgba colour = vertex.colour;
-    int32_t weightCount = 0;
-    if (!plugin.readVec3(position) ||
-        (header.hasFlag(kFlagVertexNormals) && !plugin.readVec3(storedNormal)) ||
-        (header.hasFlag(kFlagVertexColours) && !plugin.readRgba(colour)) ||
-        !plugin.readInt32(weightCount)) {
-        return false;
-    }
-    vertex.position = position;
-    vertex.colour = colour;
-    if (pass == RecordPass::kDecode && weightCount > 0) {
-        if (!plugin.recordsFit(weightCount, kWeightBytes) ||
-            !allocateVertexWeights(vertex, weightCount)) {
-            return false;
-        }
-    }
+    vertex.firstWeight = static_cast<uint32_t>(weights.size());
+    vertex.weightCount = weightCount;
     for (int32_t j = 0; j < weightCount; ++j) {
-        int32_t boneIndex = 0;
-        float weight = 0.0f;
-        if (!plugin.readInt32(boneIndex) || !plugin.readFloat32(weight)) {
+        VertexWeight& weight = weights.emplace_back();
+        if (!cursor.readI32(weight.boneIndex) || !cursor.readF32(weight.weight)) {
             return false;
-        }
-        const auto index = static_cast<std::size_t>(j);
-        if (index < vertex.weights.size()) {
-            vertex.weights[index] = {boneIndex, weight};
         }
     }
     return true;
 }
 
-// UV-set record: the name, the coordinates (tag, u, v), then the set's own aux records. Counts of
-// 0 or less mean none.
-bool readUVSetRecord(KVTPlugin& plugin, UVSet& uvSet, RecordPass pass) noexcept {
-    if (!plugin.readName(uvSet.name)) {
-        return false;
-    }
-    int32_t coordCount = 0;
-    if (!plugin.readInt32(coordCount)) {
-        return false;
-    }
-    if (pass == RecordPass::kDecode && coordCount > 0) {
-        if (!plugin.recordsFit(coordCount, kUVCoordBytes) || !allocateUVCoords(uvSet, coordCount)) {
-            return false;
-        }
-    }
-    for (int32_t j = 0; j < coordCount; ++j) {
-        UVCoord coord;
-        if (!plugin.readInt32(coord.uvTag) || !plugin.readFloat32(coord.u) ||
-            !plugin.readFloat32(coord.v)) {
-            return false;
-        }
-        const auto index = static_cast<std::size_t>(j);
-        if (index < uvSet.coords.size()) {
-            uvSet.coords[index] = coord;
-        }
-    }
+// UV-set record: the name, the coordinates, then the set's own aux records.
+bool readUVSet(Cursor& cursor, const SectionFormat& format, UVSet& uvSet) {
+    return cursor.readName(uvSet.name, format.wideNames()) && readUVCoords(cursor, format, uvSet) &&
+           readUVSetAux(cursor, format, uvSet);
+}
 
-    int32_t auxCount = 0;
-    if (!plugin.readInt32(auxCount)) {
+// A count, then `count` entries read by `readEntry` into `items`, which they replace; a count
+// of 0 or less leaves `items` as it was.
+template <typename T, typename ReadEntry>
+bool readEntries(Cursor& cursor, const SectionFormat& format, std::size_t entryBytes,
+                 std::vector<T>& items, int32_t& itemCount, ReadEntry readEntry) {
+    int32_t count = 0;
+    if (!cursor.readI32(count)) {
         return false;
     }
-    if (pass == RecordPass::kDecode && auxCount > 0) {
-        if (!plugin.recordsFit(auxCount, kAuxRecordBytes) || !allocateUVSetAux(uvSet, auxCount)) {
+    if (count <= 0) {
+        return true;
+    }
+    std::vector<T>().swap(items);
+    itemCount = 0;
+    if (!reserveFor(cursor, format, items, count, entryBytes)) {
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!readEntry(items.emplace_back())) {
             return false;
         }
     }
-    for (int32_t k = 0; k < auxCount; ++k) {
-        AuxRecord record;
-        if (!plugin.readAuxRecord(record)) {
-            return false;
-        }
-        const auto index = static_cast<std::size_t>(k);
-        if (index < uvSet.auxRecords.size()) {
-            uvSet.auxRecords[index] = record;
-        }
-    }
+    itemCount = count;
     return true;
 }
 
 }  // namespace
 
-bool countGroups(KVTPlugin& plugin, const ModelHeader&) {
-    return countSection(
-        plugin, plugin.model.groups, SectionId::kGroups,
-        [&plugin](ModelGroup& group, RecordPass) { return readGroupRecord(plugin, group); });
+bool readGroups(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared) {
+    return readSection(
+        cursor, format, format.newLayout() ? kNewGroupBytes : kOldGroupBytes, model.groups,
+        declared.groups,
+        [&format](Cursor& c, ModelGroup& group, int32_t) { return readGroup(c, format, group); });
 }
 
-bool decodeGroups(KVTPlugin& plugin, const ModelHeader&) {
-    return decodeSection(plugin, plugin.model.groups, [&plugin](ModelGroup& group, RecordPass) {
-        return readGroupRecord(plugin, group);
-    });
+bool readVertices(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                  DeclaredCounts& declared) {
+    std::vector<VertexWeight>().swap(model.vertexWeights);
+    // Position and, in classic files, the weight count.
+    const std::size_t minimumBytes = format.chunked ? 12 : 16;
+    return readSection(cursor, format, minimumBytes, model.vertices, declared.vertices,
+                       [&](Cursor& c, ModelVertex& vertex, int32_t) {
+                           return readVertex(c, format, model, vertex);
+                       });
 }
 
-bool countVertices(KVTPlugin& plugin, const ModelHeader& header) {
-    return countSection(plugin, plugin.model.vertices, SectionId::kVertices,
-                        [&plugin, &header](ModelVertex& vertex, RecordPass pass) {
-                            return readVertexRecord(plugin, header, vertex, pass);
-                        });
+bool readAuxRecords(Cursor& cursor, const SectionFormat& format, ModelData& model) {
+    int32_t declared = 0;
+    return readSection(
+        cursor, format, kAuxRecordBytes, model.auxRecords, declared,
+        [](Cursor& c, AuxRecord& record, int32_t) { return c.readAuxRecord(record); });
 }
 
-bool decodeVertices(KVTPlugin& plugin, const ModelHeader& header) {
-    return decodeSection(plugin, plugin.model.vertices,
-                         [&plugin, &header](ModelVertex& vertex, RecordPass pass) {
-                             return readVertexRecord(plugin, header, vertex, pass);
-                         });
+bool readUVSets(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared) {
+    return readSection(
+        cursor, format, kUVSetBytes, model.uvSets, declared.uvSets,
+        [&format](Cursor& c, UVSet& uvSet, int32_t) { return readUVSet(c, format, uvSet); });
 }
 
-bool countAuxRecords(KVTPlugin& plugin, const ModelHeader&) {
-    return countSection(
-        plugin, plugin.model.auxRecords, SectionId::kAuxRecords,
-        [&plugin](AuxRecord& record, RecordPass) { return plugin.readAuxRecord(record) != 0; });
+bool readUVCoords(Cursor& cursor, const SectionFormat& format, UVSet& uvSet) {
+    return readEntries(cursor, format, kUVCoordBytes, uvSet.coords, uvSet.coordCount,
+                       [&cursor](UVCoord& coord) {
+                           return cursor.readI32(coord.uvTag) && cursor.readF32(coord.u) &&
+                                  cursor.readF32(coord.v);
+                       });
 }
 
-bool decodeAuxRecords(KVTPlugin& plugin, const ModelHeader&) {
-    return decodeSection(plugin, plugin.model.auxRecords, [&plugin](AuxRecord& record, RecordPass) {
-        return plugin.readAuxRecord(record) != 0;
-    });
-}
-
-bool countUVSets(KVTPlugin& plugin, const ModelHeader&) {
-    return countSection(
-        plugin, plugin.model.uvSets, SectionId::kUVSets,
-        [&plugin](UVSet& uvSet, RecordPass pass) { return readUVSetRecord(plugin, uvSet, pass); });
-}
-
-bool decodeUVSets(KVTPlugin& plugin, const ModelHeader&) {
-    return decodeSection(plugin, plugin.model.uvSets, [&plugin](UVSet& uvSet, RecordPass pass) {
-        return readUVSetRecord(plugin, uvSet, pass);
-    });
+bool readUVSetAux(Cursor& cursor, const SectionFormat& format, UVSet& uvSet) {
+    return readEntries(cursor, format, kAuxRecordBytes, uvSet.auxRecords, uvSet.auxCount,
+                       [&cursor](AuxRecord& record) { return cursor.readAuxRecord(record); });
 }
 
 }  // namespace quillmesh

@@ -1,225 +1,225 @@
-// Section 8 of a classic ModelFile body: the polygon meshes.
+// Section 8 of a classic ModelFile body, the polygon meshes, and the polygon list of a
+// version-34 mesh chunk.
 //
-// One mesh reader and one polygon reader serve both passes and both layouts; the model version
-// picks the layout field by field. The counting pass reads into scratch records, allocates
-// nothing and sums the corner counts into cornerTotal; the decoding pass gives every mesh its
-// polygons and every polygon its corners before filling them.
+// New layout (version 30 and later, and version 34): per polygon the corner count, the UV layer
+// count, the tag, the material index and a value, then (vertex index, corner value) per corner,
+// then per layer (UV index, UV value) per corner. Old layout: a tag per mesh given to all its
+// polygons; per polygon the corner count, the layer count, the material index and a value, the
+// vertex indices, then per layer one inline UV per corner (u, v, and below version 10 a third
+// float that is dropped). Inline UVs are numbered in corner order across the whole section and
+// land in the UV set of their layer.
 //
-// New layout (version 30 and later): per polygon the corner count, the UV layer count, the tag,
-// the material index and a value, then (vertex index, corner value) per corner, then per layer
-// (UV index, UV value) per corner. Old layout: a tag per mesh given to all its polygons; per
-// polygon the corner count, the layer count (one layer below version 5), the material index and
-// a value, the vertex indices, then per layer one inline UV per corner (u, v, and below version 10
-// a third float that is dropped). Inline UVs are numbered in corner order across the whole
-// section and land in the UV set of their layer, which the allocation step sized by cornerTotal.
+// Classic polygons hold at least three corners and exactly two UV layers; what the file does not
+// fill holds -1, and layers a record announces beyond two are read and dropped. Version-34
+// polygons hold exactly the corners and layers they store.
 //
 // Sound handling of what the file cannot be trusted with:
-// - A polygon holds two UV layers; the layers a record announces beyond them are read and
-//   dropped.
-// - A negative corner count in an old file is taken as 0 in both passes, so the corner numbering
-//   never runs backwards and every inline UV lands inside its UV set.
-// - The loops over UV layers run only for polygons with corners: a layer of no corners occupies no
-//   bytes, so a huge layer count cannot make the reader spin without reading.
-// - The corner sum of the counting pass is kept in 64 bits and saturated into cornerTotal.
+// - A negative corner or layer count stores nothing (and never runs the inline-UV numbering
+//   backwards).
+// - The loops over UV layers run only for polygons with corners: a layer of no corners occupies
+//   no bytes, so a huge layer count cannot make the reader spin without reading.
+// - Corners and layers are reserved only once the bytes left can hold them.
 // Vertex, material and UV indices are stored as read.
 #include <algorithm>
-#include <cstddef>
-#include <cstdint>
-#include <limits>
-#include <span>
 
 #include "model/sections.h"
 
 namespace quillmesh {
 namespace {
 
-// The UV layer count is stored from this version on; below it a polygon has one layer.
-constexpr int32_t kLayerCountVersion = 5;
 // Inline UVs are two floats from this version on; below it a dropped third float follows.
 constexpr int32_t kTwoFloatUVVersion = 10;
 
-// Smallest file size of one polygon record by layout (the fixed words before the corners), and of
-// one corner's leading entry: a (vertex, value) pair in the new layout, a vertex index in the old.
-constexpr uint32_t kNewPolygonBytes = 20;
-constexpr uint32_t kOldPolygonBytes = 16;
-constexpr uint32_t kOldestPolygonBytes = 12;
-constexpr uint32_t kNewCornerBytes = 8;
-constexpr uint32_t kOldCornerBytes = 4;
+// Smallest file size of one polygon record by layout (the fixed words before the corners), of one
+// mesh record, and of one corner's leading entry: a (vertex, value) pair in the new layout, a
+// vertex index in the old.
+constexpr std::size_t kNewPolygonBytes = 20;
+constexpr std::size_t kOldPolygonBytes = 16;
+constexpr std::size_t kNewMeshBytes = 4;
+constexpr std::size_t kOldMeshBytes = 8;
+constexpr std::size_t kCornerPairBytes = 8;
+constexpr std::size_t kOldCornerBytes = 4;
+constexpr std::size_t kInlineUVBytes = 8;
+// Room reserved per polygon before its corners are known: a triangle's.
+constexpr int64_t kExpectedCorners = 3;
 
-// What the passes carry from polygon to polygon.
-struct MeshPass {
-    // Old files, decoding pass: the UV sets the inline UVs land in (layer l in set l).
-    std::span<UVSet> uvSets;
-    // Old files: number of the next inline UV, counted over the whole section.
-    int64_t nextCorner = 0;
-    // Counting pass: sum of the corner counts.
-    int64_t cornerSum = 0;
+// How a new-layout polygon is shaped in memory.
+struct PolygonShape {
+    // Corners held at least; the ones the file does not store hold `fill`.
+    int32_t minimumCorners = 0;
+    // UV layers held whatever the file stores (-1: exactly the stored layers).
+    int32_t fixedLayers = -1;
+    int32_t fill = 0;
 };
+constexpr PolygonShape kClassicShape{kMinimumPolygonCorners, kPolygonUVLayers, -1};
+constexpr PolygonShape kExactShape{0, -1, 0};
 
-bool isNewLayout(const KVTPlugin& plugin) noexcept {
-    return plugin.model.version >= kNewLayoutVersion;
+// Starts a polygon's ranges in the mesh arrays: `corners` corners and `layers` layers of them,
+// all holding `fill`.
+void openPolygon(ModelMesh& mesh, ModelPolygon& polygon, int32_t corners, int32_t layers,
+                 int32_t fill) {
+    polygon.cornerCount = corners;
+    polygon.firstCorner = static_cast<uint32_t>(mesh.vertexIndices.size());
+    polygon.uvLayerCount = layers;
+    polygon.firstUV = static_cast<uint32_t>(mesh.uvIndices.size());
+    const auto cornerSize = static_cast<std::size_t>(corners);
+    const std::size_t uvSize = cornerSize * static_cast<std::size_t>(layers);
+    mesh.vertexIndices.resize(mesh.vertexIndices.size() + cornerSize, fill);
+    mesh.cornerValues.resize(mesh.cornerValues.size() + cornerSize, fill);
+    mesh.uvIndices.resize(mesh.uvIndices.size() + uvSize, fill);
+    mesh.uvValues.resize(mesh.uvValues.size() + uvSize, fill);
 }
 
-template <typename T>
-void storeAt(std::vector<T>& values, int64_t index, const T& value) noexcept {
-    if (index >= 0 && static_cast<uint64_t>(index) < values.size()) {
-        values[static_cast<std::size_t>(index)] = value;
+// Appends `count` (index, value) pairs read from `bytes` to `indices` and `values`, then `fill`
+// up to `held` entries each.
+void appendPairs(std::span<const uint8_t> bytes, int32_t count, int32_t held, int32_t fill,
+                 std::vector<int32_t>& indices, std::vector<int32_t>& values) {
+    const std::size_t first = indices.size();
+    indices.resize(first + static_cast<std::size_t>(held), fill);
+    values.resize(first + static_cast<std::size_t>(held), fill);
+    int32_t* index = indices.data() + first;
+    int32_t* value = values.data() + first;
+    const uint8_t* pair = bytes.data();
+    for (int32_t j = 0; j < count; ++j, pair += kCornerPairBytes) {
+        index[j] = static_cast<int32_t>(Cursor::word(pair));
+        value[j] = static_cast<int32_t>(Cursor::word(pair + 4));
     }
 }
 
-// Gives `polygon` its corners when `allocate` is set. The corners are allocated only when
-// the bytes left can hold the announced count.
-bool allocateCorners(KVTPlugin& plugin, ModelPolygon& polygon, int32_t cornerCount,
-                     uint32_t cornerBytes, bool allocate) noexcept {
-    if (!allocate) {
-        return true;
-    }
-    return plugin.recordsFit(cornerCount, cornerBytes) &&
-           allocatePolygonCorners(polygon, cornerCount);
-}
-
-// New-layout polygon record.
-bool readNewPolygon(KVTPlugin& plugin, ModelPolygon& polygon, bool allocate,
-                    MeshPass& pass) noexcept {
-    int32_t cornerCount = 0;
-    int32_t layerCount = 0;
-    int32_t tag = 0;
-    int32_t materialIndex = 0;
-    int32_t value = 0;
-    if (!plugin.readInt32(cornerCount) || !plugin.readInt32(layerCount) || !plugin.readInt32(tag) ||
-        !plugin.readInt32(materialIndex) || !plugin.readInt32(value)) {
-        return false;
-    }
-    polygon.polygonTag = tag;
-    polygon.materialIndex = materialIndex;
-    polygon.polygonValue = value;
-    pass.cornerSum += cornerCount;
-    if (!allocateCorners(plugin, polygon, cornerCount, kNewCornerBytes, allocate)) {
-        return false;
-    }
-    for (int32_t j = 0; j < cornerCount; ++j) {
-        int32_t vertexIndex = 0;
-        int32_t cornerValue = 0;
-        if (!plugin.readInt32(vertexIndex) || !plugin.readInt32(cornerValue)) {
-            return false;
-        }
-        storeAt(polygon.vertexIndices, j, vertexIndex);
-        storeAt(polygon.cornerValues, j, cornerValue);
-    }
-    if (cornerCount <= 0) {
-        return true;
-    }
-    for (int32_t l = 0; l < layerCount; ++l) {
-        const auto layerIndex = static_cast<std::size_t>(l);
-        PolygonUVLayer* layer =
-            layerIndex < polygon.uvLayers.size() ? &polygon.uvLayers[layerIndex] : nullptr;
-        for (int32_t j = 0; j < cornerCount; ++j) {
-            int32_t uvIndex = 0;
-            int32_t uvValue = 0;
-            if (!plugin.readInt32(uvIndex) || !plugin.readInt32(uvValue)) {
-                return false;
-            }
-            if (layer != nullptr) {
-                storeAt(layer->uvIndices, j, uvIndex);
-                storeAt(layer->uvValues, j, uvValue);
-            }
-        }
-    }
-    return true;
-}
-
-// Old-layout polygon record of a mesh whose tag is `meshTag`.
-bool readOldPolygon(KVTPlugin& plugin, int32_t meshTag, ModelPolygon& polygon, bool allocate,
-                    MeshPass& pass) noexcept {
-    const int32_t version = plugin.model.version;
+// One new-layout polygon record appended to `mesh`.
+bool readNewPolygon(Cursor& cursor, const PolygonShape& shape, ModelMesh& mesh) {
     int32_t storedCorners = 0;
-    int32_t layerCount = 1;
-    int32_t materialIndex = 0;
-    int32_t value = 0;
-    if (!plugin.readInt32(storedCorners) ||
-        (version >= kLayerCountVersion && !plugin.readInt32(layerCount)) ||
-        !plugin.readInt32(materialIndex) || !plugin.readInt32(value)) {
+    int32_t storedLayers = 0;
+    ModelPolygon& polygon = mesh.polygons.emplace_back();
+    if (!cursor.readI32(storedCorners) || !cursor.readI32(storedLayers) ||
+        !cursor.readI32(polygon.polygonTag) || !cursor.readI32(polygon.materialIndex) ||
+        !cursor.readI32(polygon.polygonValue)) {
         return false;
     }
-    polygon.polygonTag = meshTag;
-    polygon.materialIndex = materialIndex;
-    polygon.polygonValue = value;
-    // A negative count would run the corner numbering backwards, out of the UV sets.
-    const int32_t cornerCount = std::max(storedCorners, 0);
-    pass.cornerSum += cornerCount;
-    if (!allocateCorners(plugin, polygon, cornerCount, kOldCornerBytes, allocate)) {
+    const int32_t corners = std::max(storedCorners, 0);
+    const int32_t layers = corners > 0 ? std::max(storedLayers, 0) : 0;
+    // The corner pairs and every layer's pairs must all be in the file.
+    const int64_t pairs = int64_t{corners} * (int64_t{layers} + 1);
+    std::span<const uint8_t> bytes;
+    if (!cursor.fits(pairs, kCornerPairBytes) ||
+        !cursor.view(static_cast<std::size_t>(pairs) * kCornerPairBytes, bytes)) {
         return false;
     }
-    for (int32_t j = 0; j < cornerCount; ++j) {
-        int32_t vertexIndex = 0;
-        if (!plugin.readInt32(vertexIndex)) {
-            return false;
-        }
-        storeAt(polygon.vertexIndices, j, vertexIndex);
+    const int32_t heldCorners = std::max(corners, shape.minimumCorners);
+    const int32_t heldLayers = shape.fixedLayers >= 0 ? shape.fixedLayers : layers;
+    polygon.cornerCount = heldCorners;
+    polygon.firstCorner = static_cast<uint32_t>(mesh.vertexIndices.size());
+    polygon.uvLayerCount = heldLayers;
+    polygon.firstUV = static_cast<uint32_t>(mesh.uvIndices.size());
+    const std::size_t layerBytes = static_cast<std::size_t>(corners) * kCornerPairBytes;
+    appendPairs(bytes, corners, heldCorners, shape.fill, mesh.vertexIndices, mesh.cornerValues);
+    for (int32_t l = 0; l < heldLayers; ++l) {
+        const bool stored = l < layers;
+        const std::span<const uint8_t> layer =
+            stored ? bytes.subspan((static_cast<std::size_t>(l) + 1) * layerBytes, layerBytes)
+                   : std::span<const uint8_t>();
+        appendPairs(layer, stored ? corners : 0, heldCorners, shape.fill, mesh.uvIndices,
+                    mesh.uvValues);
     }
-    if (cornerCount <= 0) {
-        return true;
-    }
-    const int64_t firstCorner = pass.nextCorner;
-    for (int32_t l = 0; l < layerCount; ++l) {
-        const auto layerIndex = static_cast<std::size_t>(l);
-        PolygonUVLayer* layer =
-            layerIndex < polygon.uvLayers.size() ? &polygon.uvLayers[layerIndex] : nullptr;
-        UVSet* uvSet = layerIndex < pass.uvSets.size() ? &pass.uvSets[layerIndex] : nullptr;
-        for (int32_t j = 0; j < cornerCount; ++j) {
-            float u = 0.0f;
-            float v = 0.0f;
-            float dropped = 0.0f;
-            if (!plugin.readFloat32(u) || !plugin.readFloat32(v) ||
-                (version < kTwoFloatUVVersion && !plugin.readFloat32(dropped))) {
-                return false;
-            }
-            // Every corner numbered so far was read as 4 bytes of a 32-bit image, so the number
-            // stays far below the int32 limit.
-            const int64_t corner = firstCorner + j;
-            if (layer != nullptr) {
-                storeAt(layer->uvIndices, j, static_cast<int32_t>(corner));
-            }
-            if (uvSet != nullptr && corner < static_cast<int64_t>(uvSet->coords.size())) {
-                UVCoord& coord = uvSet->coords[static_cast<std::size_t>(corner)];
-                coord.u = u;
-                coord.v = v;
-            }
-        }
-    }
-    pass.nextCorner += cornerCount;
     return true;
 }
 
-// One mesh record: in old files its tag, then the polygon count and the polygons. `allocate` gives
-// the mesh its polygons and them their corners; polygons beyond the mesh's array (every polygon,
-// in the counting pass) are read into a scratch polygon.
-bool readMeshRecord(KVTPlugin& plugin, ModelMesh& mesh, bool allocate, MeshPass& pass) noexcept {
-    const bool newLayout = isNewLayout(plugin);
+// Old-layout polygon record of a mesh whose tag is `meshTag`. `nextCorner` numbers the inline UVs
+// across the section; they are appended to the coordinates of `uvSets` (layer l in set l).
+bool readOldPolygon(Cursor& cursor, const SectionFormat& format, int32_t meshTag, ModelMesh& mesh,
+                    std::span<UVSet> uvSets, int64_t& nextCorner) {
+    int32_t storedCorners = 0;
+    int32_t layerCount = 0;
+    ModelPolygon& polygon = mesh.polygons.emplace_back();
+    polygon.polygonTag = meshTag;
+    if (!cursor.readI32(storedCorners) || !cursor.readI32(layerCount) ||
+        !cursor.readI32(polygon.materialIndex) || !cursor.readI32(polygon.polygonValue)) {
+        return false;
+    }
+    const int32_t corners = std::max(storedCorners, 0);
+    if (!cursor.fits(corners, kOldCornerBytes)) {
+        return false;
+    }
+    openPolygon(mesh, polygon, std::max(corners, kMinimumPolygonCorners), kPolygonUVLayers, -1);
+    for (int32_t j = 0; j < corners; ++j) {
+        if (!cursor.readI32(
+                mesh.vertexIndices[polygon.firstCorner + static_cast<std::size_t>(j)])) {
+            return false;
+        }
+    }
+    if (corners == 0) {
+        return true;
+    }
+    const std::size_t uvBytes = kInlineUVBytes + (format.version < kTwoFloatUVVersion ? 4 : 0);
+    const std::size_t firstCoord = static_cast<std::size_t>(nextCorner);
+    for (UVSet& uvSet : uvSets) {
+        uvSet.coords.resize(firstCoord + static_cast<std::size_t>(corners));
+        uvSet.coordCount = static_cast<int32_t>(uvSet.coords.size());
+    }
+    for (int32_t l = 0; l < layerCount; ++l) {
+        std::span<const uint8_t> bytes;
+        if (!cursor.fits(corners, uvBytes) ||
+            !cursor.view(static_cast<std::size_t>(corners) * uvBytes, bytes)) {
+            return false;
+        }
+        const auto layer = static_cast<std::size_t>(l);
+        UVSet* uvSet = layer < uvSets.size() ? &uvSets[layer] : nullptr;
+        for (int32_t j = 0; j < corners; ++j) {
+            const auto corner = static_cast<std::size_t>(j);
+            if (l < kPolygonUVLayers) {
+                // Every corner numbered so far was read as 4 bytes of a 32-bit image, so the
+                // number stays far below the int32 limit.
+                mesh.uvIndices[polygon.firstUV +
+                               layer * static_cast<std::size_t>(polygon.cornerCount) + corner] =
+                    static_cast<int32_t>(firstCoord + corner);
+            }
+            if (uvSet != nullptr) {
+                UVCoord& coord = uvSet->coords[firstCoord + corner];
+                coord.u = Cursor::floatAt(bytes.data() + corner * uvBytes);
+                coord.v = Cursor::floatAt(bytes.data() + corner * uvBytes + 4);
+            }
+        }
+    }
+    nextCorner += corners;
+    return true;
+}
+
+// Reserves `count` polygons, refused when the bytes left cannot hold that many records of
+// `polygonBytes`, and room for a triangle's corners and `layers` layers each.
+bool reservePolygons(const Cursor& cursor, const SectionFormat& format, ModelMesh& mesh,
+                     int32_t count, std::size_t polygonBytes, int64_t layers) {
+    if (!reserveFor(cursor, format, mesh.polygons, count, polygonBytes)) {
+        return false;
+    }
+    const auto corners = static_cast<std::size_t>(int64_t{count} * kExpectedCorners);
+    const std::size_t uvs = corners * static_cast<std::size_t>(layers);
+    platform::reserveLarge(mesh.vertexIndices, corners);
+    platform::reserveLarge(mesh.cornerValues, corners);
+    platform::reserveLarge(mesh.uvIndices, uvs);
+    platform::reserveLarge(mesh.uvValues, uvs);
+    return true;
+}
+
+bool readMesh(Cursor& cursor, const SectionFormat& format, ModelMesh& mesh, std::span<UVSet> uvSets,
+              int64_t& nextCorner) {
+    const bool newLayout = format.newLayout();
     int32_t meshTag = 0;
     int32_t polygonCount = 0;
-    if ((!newLayout && !plugin.readInt32(meshTag)) || !plugin.readInt32(polygonCount)) {
+    if ((!newLayout && !cursor.readI32(meshTag)) || !cursor.readI32(polygonCount)) {
         return false;
     }
-    if (allocate && polygonCount > 0) {
-        const uint32_t polygonBytes = newLayout ? kNewPolygonBytes
-                                      : plugin.model.version >= kLayerCountVersion
-                                          ? kOldPolygonBytes
-                                          : kOldestPolygonBytes;
-        if (!plugin.recordsFit(polygonCount, polygonBytes) ||
-            !allocatePolygons(mesh, polygonCount)) {
-            return false;
-        }
+    if (polygonCount <= 0) {
+        return true;
     }
-    ModelPolygon scratch;
+    if (!reservePolygons(cursor, format, mesh, polygonCount,
+                         newLayout ? kNewPolygonBytes : kOldPolygonBytes, kPolygonUVLayers)) {
+        return false;
+    }
+    mesh.polygonCount = polygonCount;
     for (int32_t k = 0; k < polygonCount; ++k) {
-        const auto index = static_cast<std::size_t>(k);
-        const bool inArray = index < mesh.polygons.size();
-        ModelPolygon& polygon = inArray ? mesh.polygons[index] : scratch;
-        const bool givePolygonCorners = allocate && inArray;
         const bool ok = newLayout
-                            ? readNewPolygon(plugin, polygon, givePolygonCorners, pass)
-                            : readOldPolygon(plugin, meshTag, polygon, givePolygonCorners, pass);
+                            ? readNewPolygon(cursor, kClassicShape, mesh)
+                            : readOldPolygon(cursor, format, meshTag, mesh, uvSets, nextCorner);
         if (!ok) {
             return false;
         }
@@ -227,49 +227,36 @@ bool readMeshRecord(KVTPlugin& plugin, ModelMesh& mesh, bool allocate, MeshPass&
     return true;
 }
 
-int32_t saturateToInt32(int64_t value) noexcept {
-    return static_cast<int32_t>(std::clamp<int64_t>(value, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
-}
-
 }  // namespace
 
-bool countMeshes(KVTPlugin& plugin, const ModelHeader&) {
-    ModelData& model = plugin.model;
-    model.meshes.sectionStart = plugin.readCursor;
-    model.cornerTotal = 0;
-    int32_t meshCount = 0;
-    if (!plugin.readInt32(meshCount)) {
-        return false;
+bool readMeshes(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared) {
+    std::span<UVSet> uvSets;
+    if (!format.newLayout()) {
+        uvSets = model.uvSets.items;
     }
-    MeshPass pass;
-    ModelMesh scratch;
-    for (int32_t i = 0; i < meshCount; ++i) {
-        if (!readMeshRecord(plugin, scratch, false, pass)) {
-            return false;
-        }
-    }
-    model.cornerTotal = saturateToInt32(pass.cornerSum);
-    model.declaredCount(SectionId::kMeshes) = meshCount;
-    return true;
+    int64_t nextCorner = 0;
+    return readSection(cursor, format, format.newLayout() ? kNewMeshBytes : kOldMeshBytes,
+                       model.meshes, declared.meshes, [&](Cursor& c, ModelMesh& mesh, int32_t) {
+                           return readMesh(c, format, mesh, uvSets, nextCorner);
+                       });
 }
 
-bool decodeMeshes(KVTPlugin& plugin, const ModelHeader&) {
-    ModelData& model = plugin.model;
-    int32_t meshCount = 0;
-    if (!plugin.readInt32(meshCount)) {
+bool readExactPolygons(Cursor& cursor, const SectionFormat& format, ModelMesh& mesh) {
+    int32_t count = 0;
+    if (!cursor.readI32(count)) {
         return false;
     }
-    MeshPass pass;
-    if (!isNewLayout(plugin)) {
-        pass.uvSets = model.uvSets.items;
+    if (count <= 0) {
+        return true;
     }
-    for (int32_t i = 0; i < meshCount; ++i) {
-        const auto index = static_cast<std::size_t>(i);
-        const bool inArray = index < model.meshes.items.size();
-        ModelMesh scratch;
-        ModelMesh& mesh = inArray ? model.meshes.items[index] : scratch;
-        if (!readMeshRecord(plugin, mesh, inArray, pass)) {
+    mesh = ModelMesh{};
+    if (!reservePolygons(cursor, format, mesh, count, kNewPolygonBytes, 1)) {
+        return false;
+    }
+    mesh.polygonCount = count;
+    for (int32_t k = 0; k < count; ++k) {
+        if (!readNewPolygon(cursor, kExactShape, mesh)) {
             return false;
         }
     }

@@ -1,38 +1,136 @@
-// The counting and decoding routine of every section of a classic (version 6 to 33) ModelFile
-// body, in file order. countSections and decodeSections (model/sections.cpp) run them.
+// The section decoders of a ModelFile body, shared by the classic reader (versions 6 to 33, the
+// ten sections in file order) and the chunked reader (version 34, one section per chunk).
 //
-// A counting routine stores the cursor in its slot's sectionStart, reads the section's int32
-// count and every record of the layout the model version selects into scratch values (nothing
-// is allocated, no path is resolved), and stores the count in model.declaredCounts. The mesh
-// counter also sets model.cornerTotal to the sum of the polygon corner counts. A decoding routine
-// reads the count again and fills the arrays made by the allocation step, never writing past
-// them. All return false at the first short read or failed allocation.
+// Every decoder reads a section's int32 count and that many records straight into place: the
+// count is checked against the bytes left (count times the record's smallest size) and against
+// the file's allocation budget before anything is reserved, and each element receives its
+// array's defaults before its record is read. A count of 0 or less is an empty section. A
+// decoder replaces what its array held; it returns false at the first short read, refused count
+// or exhausted memory (which it reports as std::bad_alloc to the parse, which fails the load).
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <new>
+
+#include "model/cursor.h"
 #include "model/kvt_plugin.h"
+#include "platform/platform.h"
 
 namespace quillmesh {
 
-bool countLights(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeLights(KVTPlugin& plugin, const ModelHeader& header);
-bool countCameras(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeCameras(KVTPlugin& plugin, const ModelHeader& header);
-bool countMaterials(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeMaterials(KVTPlugin& plugin, const ModelHeader& header);
-bool countGroups(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeGroups(KVTPlugin& plugin, const ModelHeader& header);
-bool countVertices(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeVertices(KVTPlugin& plugin, const ModelHeader& header);
-// Present from version 30 on.
-bool countAuxRecords(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeAuxRecords(KVTPlugin& plugin, const ModelHeader& header);
-bool countUVSets(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeUVSets(KVTPlugin& plugin, const ModelHeader& header);
-bool countMeshes(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeMeshes(KVTPlugin& plugin, const ModelHeader& header);
-bool countBones(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeBones(KVTPlugin& plugin, const ModelHeader& header);
-bool countAnimations(KVTPlugin& plugin, const ModelHeader& header);
-bool decodeAnimations(KVTPlugin& plugin, const ModelHeader& header);
+// What every decoder knows of the file it reads.
+struct SectionFormat {
+    int32_t version = 0;
+    // Header flags: vertex normals and colours (classic and chunked), extra vectors and weights
+    // (chunked).
+    uint32_t flags = 0;
+    // Most bytes any one array the file sizes may take.
+    uint64_t budgetBytes = 0;
+    // Read by the chunked reader: vertex records store their weights only with the weights flag
+    // and may carry two extra vectors.
+    bool chunked = false;
+
+    bool wideNames() const noexcept { return usesWideNames(version); }
+    bool newLayout() const noexcept { return version >= kNewLayoutVersion; }
+    bool hasFlag(uint32_t flag) const noexcept { return (flags & flag) != 0; }
+    bool fitsBudget(uint64_t count, uint64_t elementBytes) const noexcept {
+        return elementBytes == 0 || count <= budgetBytes / elementBytes;
+    }
+};
+
+// Vertex-chunk contents besides the normal (0x1) and colour (0x2) flags.
+inline constexpr uint32_t kFlagVertexExtraVectors = 0x4;
+inline constexpr uint32_t kFlagVertexWeights = 0x8;
+
+// Reserves room for `count` more elements of `items`, refused (false) when the bytes left cannot
+// hold that many records of `minimumBytes` or the array would outgrow the budget.
+template <typename T>
+bool reserveFor(const Cursor& cursor, const SectionFormat& format, std::vector<T>& items,
+                int64_t count, std::size_t minimumBytes) {
+    if (count <= 0) {
+        return true;
+    }
+    const uint64_t total = items.size() + static_cast<uint64_t>(count);
+    if (!cursor.fits(count, minimumBytes) || !format.fitsBudget(total, sizeof(T))) {
+        return false;
+    }
+    platform::reserveLarge(items, static_cast<std::size_t>(total));
+    return true;
+}
+
+// One section: the count (stored in `declared`), then `count` records read by
+// `readRecord(cursor, element, index)` into fresh elements of `slot`, which it replaces.
+template <typename T, typename ReadRecord>
+bool readSection(Cursor& cursor, const SectionFormat& format, std::size_t minimumRecordBytes,
+                 ElementSlot<T>& slot, int32_t& declared, ReadRecord readRecord) {
+    int32_t count = 0;
+    if (!cursor.readI32(count)) {
+        return false;
+    }
+    declared = count;
+    slot.release();
+    if (!reserveFor(cursor, format, slot.items, count, minimumRecordBytes)) {
+        return false;
+    }
+    for (int32_t i = 0; i < count; ++i) {
+        if (!readRecord(cursor, slot.items.emplace_back(), i)) {
+            return false;
+        }
+    }
+    slot.count = count > 0 ? count : 0;
+    return true;
+}
+
+// The record counts as the file declared them, for the defaults applied after the last section.
+struct DeclaredCounts {
+    int32_t lights = 0;
+    int32_t cameras = 0;
+    int32_t materials = 0;
+    int32_t groups = 0;
+    int32_t vertices = 0;
+    int32_t uvSets = 0;
+    int32_t meshes = 0;
+    int32_t bones = 0;
+    int32_t animations = 0;
+};
+
+bool readLights(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared);
+bool readCameras(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                 DeclaredCounts& declared);
+// Texture names are stored as read.
+bool readMaterials(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                   DeclaredCounts& declared);
+bool readGroups(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared);
+// Replaces the vertices and all vertex weights.
+bool readVertices(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                  DeclaredCounts& declared);
+bool readAuxRecords(Cursor& cursor, const SectionFormat& format, ModelData& model);
+// Classic UV-set section (version 30 to 33): name, coordinates and aux records per set.
+bool readUVSets(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared);
+// One UV set's coordinates or aux records: a count, then the entries, replacing the set's.
+bool readUVCoords(Cursor& cursor, const SectionFormat& format, UVSet& uvSet);
+bool readUVSetAux(Cursor& cursor, const SectionFormat& format, UVSet& uvSet);
+// Classic mesh section. Old files (below version 30) keep their UV coordinates inline in the
+// polygons; numbered from 0 across the section, they become the coordinates of the model's UV
+// sets (the two fresh default sets).
+bool readMeshes(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                DeclaredCounts& declared);
+// A version-34 polygon list: the count, then polygons with exactly their stored corners and UV
+// layers. Replaces the mesh's polygons when the count is above 0.
+bool readExactPolygons(Cursor& cursor, const SectionFormat& format, ModelMesh& mesh);
+bool readBones(Cursor& cursor, const SectionFormat& format, ModelData& model,
+               DeclaredCounts& declared);
+// Animations keep every track the file stores; the tracks are fitted to the bones afterwards
+// (fitBoneTracks).
+bool readAnimations(Cursor& cursor, const SectionFormat& format, ModelData& model,
+                    DeclaredCounts& declared);
+// Gives every animation one track per bone: stored tracks beyond the bones are dropped, bones
+// without a stored track get an empty one, and trackCount is the number of stored tracks kept.
+// Without bones no animation keeps a track. False when the tracks outgrow the budget.
+bool fitBoneTracks(const SectionFormat& format, ModelData& model);
 
 }  // namespace quillmesh

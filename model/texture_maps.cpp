@@ -1,6 +1,8 @@
 // Texture maps: the factory and the reader of one map entry in the old or new layout.
 #include "model/texture_maps.h"
 
+#include "model/cursor.h"
+
 #include <array>
 #include <exception>
 #include <memory>
@@ -17,9 +19,9 @@ namespace {
 constexpr uint32_t kMinimumLayerBytes = 2 + 3 * 4;
 
 // Counts `bytes` more against the file's allocation budget; false when they do not fit.
-bool reserveBytes(const KVTPlugin& plugin, MapEntryReading& reading, uint64_t bytes) {
+bool reserveBytes(MapEntryReading& reading, uint64_t bytes) {
     const uint64_t total = reading.madeBytes + bytes;
-    if (total < reading.madeBytes || !plugin.allocationFits(total, 1)) {
+    if (total < reading.madeBytes || total > reading.budgetBytes) {
         return false;
     }
     reading.madeBytes = total;
@@ -27,124 +29,115 @@ bool reserveBytes(const KVTPlugin& plugin, MapEntryReading& reading, uint64_t by
 }
 
 // Texture names are stored as read; the resolve stage decides later whether each is kept.
-bool readTextureName(KVTPlugin& plugin, ModelName& dest) {
-    return plugin.readName(dest) != 0;
+bool readTextureName(Cursor& cursor, const MapEntryReading& reading, ModelName& dest) {
+    return cursor.readName(dest, usesWideNames(reading.version));
 }
 
 // Old kinds 1 to 3 open their payload with a word that is read and dropped.
-bool skipOldLeadingWord(KVTPlugin& plugin, const MapEntryReading& reading) {
+bool skipOldLeadingWord(Cursor& cursor, const MapEntryReading& reading) {
     if (usesNewMapLayout(reading.version)) {
         return true;
     }
     int32_t ignored = 0;
-    return plugin.readInt32(ignored) != 0;
+    return cursor.readI32(ignored);
 }
 
 // Old kinds 4 to 7 open their payload with a word that replaces the map's flags as read.
-bool readOldFlagsWord(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& map) {
+bool readOldFlagsWord(Cursor& cursor, const MapEntryReading& reading, TextureMap& map) {
     if (usesNewMapLayout(reading.version)) {
         return true;
     }
-    return plugin.readInt32(map.mapFlags) != 0;
+    return cursor.readI32(map.mapFlags);
 }
 
-bool readKind1(KVTPlugin& plugin, const MapEntryReading& reading, MapKind1Record& record) {
-    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
-           plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
-           plugin.readFloat32(record.paramB);
+bool readKind1(Cursor& cursor, const MapEntryReading& reading, MapKind1Record& record) {
+    return skipOldLeadingWord(cursor, reading) &&
+           readTextureName(cursor, reading, record.fileName) && cursor.readI32(record.mode) &&
+           cursor.readF32(record.paramA) && cursor.readF32(record.paramB);
 }
 
-bool readKind2(KVTPlugin& plugin, const MapEntryReading& reading, MapKind2Record& record) {
-    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
-           plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
-           plugin.readFloat32(record.paramB) && plugin.readFloat32(record.paramC) &&
-           plugin.readFloat32(record.paramD) && plugin.readInt32(record.packedValue) &&
-           plugin.readInt32(record.extraValue);
+bool readKind2(Cursor& cursor, const MapEntryReading& reading, MapKind2Record& record) {
+    return skipOldLeadingWord(cursor, reading) &&
+           readTextureName(cursor, reading, record.fileName) && cursor.readI32(record.mode) &&
+           cursor.readF32(record.paramA) && cursor.readF32(record.paramB) &&
+           cursor.readF32(record.paramC) && cursor.readF32(record.paramD) &&
+           cursor.readI32(record.packedValue) && cursor.readI32(record.extraValue);
 }
 
-bool readKind3(KVTPlugin& plugin, const MapEntryReading& reading, MapKind3Record& record) {
-    return skipOldLeadingWord(plugin, reading) && readTextureName(plugin, record.fileName) &&
-           plugin.readInt32(record.mode) && plugin.readFloat32(record.paramA) &&
-           plugin.readFloat32(record.paramB) && plugin.readInt32(record.extraValue);
+bool readKind3(Cursor& cursor, const MapEntryReading& reading, MapKind3Record& record) {
+    return skipOldLeadingWord(cursor, reading) &&
+           readTextureName(cursor, reading, record.fileName) && cursor.readI32(record.mode) &&
+           cursor.readF32(record.paramA) && cursor.readF32(record.paramB) &&
+           cursor.readI32(record.extraValue);
 }
 
 // Old kind 4: the flags word, then the three layers column by column: names, layerA values,
 // layerB values, three ignored words, weights. The three layers exist before anything is read.
-bool readOldKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
+bool readOldKind4(Cursor& cursor, MapEntryReading& reading, TextureMap& map,
                   MapKind4Record& record) {
-    if (reading.decoding && !reserveBytes(plugin, reading, kOldMapLayerCount * sizeof(MapLayer))) {
+    if (!reserveBytes(reading, kOldMapLayerCount * sizeof(MapLayer))) {
         return false;
     }
-    if (!allocateMapLayers(map, kOldMapLayerCount) || !readOldFlagsWord(plugin, reading, map)) {
+    if (!allocateMapLayers(map, kOldMapLayerCount) || !readOldFlagsWord(cursor, reading, map)) {
         return false;
     }
     for (MapLayer& layer : record.layers) {
-        if (!readTextureName(plugin, layer.fileName)) {
+        if (!readTextureName(cursor, reading, layer.fileName)) {
             return false;
         }
     }
     for (MapLayer& layer : record.layers) {
-        if (!plugin.readInt32(layer.layerA)) {
+        if (!cursor.readI32(layer.layerA)) {
             return false;
         }
     }
     for (MapLayer& layer : record.layers) {
-        if (!plugin.readInt32(layer.layerB)) {
+        if (!cursor.readI32(layer.layerB)) {
             return false;
         }
     }
     for (int32_t i = 0; i < kOldMapLayerCount; ++i) {
         int32_t ignored = 0;
-        if (!plugin.readInt32(ignored)) {
+        if (!cursor.readI32(ignored)) {
             return false;
         }
     }
     for (MapLayer& layer : record.layers) {
-        if (!plugin.readFloat32(layer.layerWeight)) {
+        if (!cursor.readF32(layer.layerWeight)) {
             return false;
         }
     }
     return true;
 }
 
-bool readLayer(KVTPlugin& plugin, MapLayer& layer) {
-    return readTextureName(plugin, layer.fileName) && plugin.readInt32(layer.layerA) &&
-           plugin.readInt32(layer.layerB) && plugin.readFloat32(layer.layerWeight);
+bool readLayer(Cursor& cursor, const MapEntryReading& reading, MapLayer& layer) {
+    return readTextureName(cursor, reading, layer.fileName) && cursor.readI32(layer.layerA) &&
+           cursor.readI32(layer.layerB) && cursor.readF32(layer.layerWeight);
 }
 
-// New kind 4: a layer count, then each layer whole. Counting reads every layer into one scratch
-// layer, so a large count allocates nothing there.
-bool readNewKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
+// New kind 4: a layer count, then each layer whole.
+bool readNewKind4(Cursor& cursor, MapEntryReading& reading, TextureMap& map,
                   MapKind4Record& record) {
     int32_t layerCount = 0;
-    if (!plugin.readInt32(layerCount)) {
+    if (!cursor.readI32(layerCount)) {
         return false;
     }
     if (layerCount < 1) {
-        if (!reading.decoding || !reading.defaultLayersWhenNoneStored) {
+        if (!reading.defaultLayersWhenNoneStored) {
             return true;
         }
-        return reserveBytes(plugin, reading, kOldMapLayerCount * sizeof(MapLayer)) &&
+        return reserveBytes(reading, kOldMapLayerCount * sizeof(MapLayer)) &&
                allocateMapLayers(map, kOldMapLayerCount);
-    }
-    if (!reading.decoding) {
-        MapLayer scratch;
-        for (int32_t i = 0; i < layerCount; ++i) {
-            if (!readLayer(plugin, scratch)) {
-                return false;
-            }
-        }
-        return true;
     }
     // Layers the bytes left cannot hold would end in a short read: refuse them before making
     // them.
-    if (!plugin.recordsFit(layerCount, kMinimumLayerBytes) ||
-        !reserveBytes(plugin, reading, static_cast<uint64_t>(layerCount) * sizeof(MapLayer)) ||
+    if (!cursor.fits(layerCount, kMinimumLayerBytes) ||
+        !reserveBytes(reading, static_cast<uint64_t>(layerCount) * sizeof(MapLayer)) ||
         !allocateMapLayers(map, layerCount)) {
         return false;
     }
     for (MapLayer& layer : record.layers) {
-        if (!readLayer(plugin, layer)) {
+        if (!readLayer(cursor, reading, layer)) {
             return false;
         }
     }
@@ -152,13 +145,13 @@ bool readNewKind4(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map,
 }
 
 // Kind 5: six face names.
-bool readKind5(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& map,
+bool readKind5(Cursor& cursor, const MapEntryReading& reading, TextureMap& map,
                MapKind5Record& record) {
-    if (!readOldFlagsWord(plugin, reading, map)) {
+    if (!readOldFlagsWord(cursor, reading, map)) {
         return false;
     }
     for (ModelName& face : record.faces) {
-        if (!readTextureName(plugin, face)) {
+        if (!readTextureName(cursor, reading, face)) {
             return false;
         }
     }
@@ -167,10 +160,10 @@ bool readKind5(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& ma
 
 // Kinds 6 and 7: a file name and a mode.
 template <typename Record>
-bool readNameAndMode(KVTPlugin& plugin, const MapEntryReading& reading, TextureMap& map,
+bool readNameAndMode(Cursor& cursor, const MapEntryReading& reading, TextureMap& map,
                      Record& record) {
-    return readOldFlagsWord(plugin, reading, map) && readTextureName(plugin, record.fileName) &&
-           plugin.readInt32(record.mode);
+    return readOldFlagsWord(cursor, reading, map) &&
+           readTextureName(cursor, reading, record.fileName) && cursor.readI32(record.mode);
 }
 
 template <typename Record>
@@ -179,40 +172,40 @@ Record* recordOf(TextureMap& map) {
 }
 
 // The payload of the map's kind; a kind outside 1 to 7 has none.
-bool readPayload(KVTPlugin& plugin, MapEntryReading& reading, TextureMap& map) {
+bool readPayload(Cursor& cursor, MapEntryReading& reading, TextureMap& map) {
     const bool newLayout = usesNewMapLayout(reading.version);
     switch (map.kind) {
         case 1: {
             MapKind1Record* record = recordOf<MapKind1Record>(map);
-            return record != nullptr && readKind1(plugin, reading, *record);
+            return record != nullptr && readKind1(cursor, reading, *record);
         }
         case 2: {
             MapKind2Record* record = recordOf<MapKind2Record>(map);
-            return record != nullptr && readKind2(plugin, reading, *record);
+            return record != nullptr && readKind2(cursor, reading, *record);
         }
         case 3: {
             MapKind3Record* record = recordOf<MapKind3Record>(map);
-            return record != nullptr && readKind3(plugin, reading, *record);
+            return record != nullptr && readKind3(cursor, reading, *record);
         }
         case 4: {
             MapKind4Record* record = recordOf<MapKind4Record>(map);
             if (record == nullptr) {
                 return false;
             }
-            return newLayout ? readNewKind4(plugin, reading, map, *record)
-                             : readOldKind4(plugin, reading, map, *record);
+            return newLayout ? readNewKind4(cursor, reading, map, *record)
+                             : readOldKind4(cursor, reading, map, *record);
         }
         case 5: {
             MapKind5Record* record = recordOf<MapKind5Record>(map);
-            return record != nullptr && readKind5(plugin, reading, map, *record);
+            return record != nullptr && readKind5(cursor, reading, map, *record);
         }
         case 6: {
             MapKind6Record* record = recordOf<MapKind6Record>(map);
-            return record != nullptr && readNameAndMode(plugin, reading, map, *record);
+            return record != nullptr && readNameAndMode(cursor, reading, map, *record);
         }
         case 7: {
             MapKind7Record* record = recordOf<MapKind7Record>(map);
-            return record != nullptr && readNameAndMode(plugin, reading, map, *record);
+            return record != nullptr && readNameAndMode(cursor, reading, map, *record);
         }
         default:
             return true;
@@ -229,38 +222,30 @@ struct MapEntryHead {
     Vec3 angles;
 };
 
-bool readEntryHead(KVTPlugin& plugin, const MapEntryReading& reading, MapEntryHead& head) {
-    if (!plugin.readInt32(head.key) || !plugin.readInt32(head.kind)) {
+bool readEntryHead(Cursor& cursor, const MapEntryReading& reading, MapEntryHead& head) {
+    if (!cursor.readI32(head.key) || !cursor.readI32(head.kind)) {
         return false;
     }
     if (usesNewMapLayout(reading.version)) {
-        return plugin.readInt32(head.flags) && plugin.readVec3(head.offset) &&
-               plugin.readVec3(head.scale) && plugin.readVec3(head.angles);
+        return cursor.readI32(head.flags) && cursor.readVec3(head.offset) &&
+               cursor.readVec3(head.scale) && cursor.readVec3(head.angles);
     }
     int32_t ignored = 0;
-    return plugin.readInt32(ignored) && plugin.readInt32(ignored) && plugin.readInt32(head.flags);
+    return cursor.readI32(ignored) && cursor.readI32(ignored) && cursor.readI32(head.flags);
 }
 
-bool readMapEntryUnguarded(KVTPlugin& plugin, MapEntryReading& reading, ModelMaterial* material,
+bool readMapEntryUnguarded(Cursor& cursor, MapEntryReading& reading, ModelMaterial& material,
                            int32_t slot) {
     MapEntryHead head;
-    if (!readEntryHead(plugin, reading, head)) {
+    if (!readEntryHead(cursor, reading, head)) {
         return false;
     }
-    TextureMap scratch;
-    TextureMap* map = &scratch;
-    if (reading.decoding) {
-        if (material == nullptr || !reserveBytes(plugin, reading, sizeof(TextureMap))) {
-            return false;
-        }
-        map = createTextureMap(*material, slot, head.key, head.kind);
-        if (map == nullptr) {
-            return false;
-        }
-    } else {
-        scratch.key = head.key;
-        scratch.kind = head.kind;
-        scratch.record = makeMapRecord(head.kind);
+    if (!reserveBytes(reading, sizeof(TextureMap))) {
+        return false;
+    }
+    TextureMap* map = createTextureMap(material, slot, head.key, head.kind);
+    if (map == nullptr) {
+        return false;
     }
     if (usesNewMapLayout(reading.version)) {
         map->mapFlags = head.flags;
@@ -270,7 +255,7 @@ bool readMapEntryUnguarded(KVTPlugin& plugin, MapEntryReading& reading, ModelMat
     } else {
         map->mapFlags = head.flags | kDefaultMapFlags;
     }
-    return readPayload(plugin, reading, *map);
+    return readPayload(cursor, reading, *map);
 }
 
 }  // namespace
@@ -321,10 +306,10 @@ bool allocateMapLayers(TextureMap& map, int32_t count) noexcept {
     return true;
 }
 
-bool readMapEntry(KVTPlugin& plugin, MapEntryReading& reading, ModelMaterial* material,
+bool readMapEntry(Cursor& cursor, MapEntryReading& reading, ModelMaterial& material,
                   int32_t slot) noexcept {
     try {
-        return readMapEntryUnguarded(plugin, reading, material, slot);
+        return readMapEntryUnguarded(cursor, reading, material, slot);
     } catch (const std::exception&) {
         return false;
     }

@@ -38,26 +38,24 @@ TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
 // runs out.
 bool allocateMapLayers(TextureMap& map, int32_t count) noexcept;
 
-// How map entries are read in one pass over a material section.
+// How map entries are read in one material section.
 struct MapEntryReading {
-    // The model version: selects the layout, the name form and the kept-name rule.
+    // The model version: selects the layout and the name form.
     int32_t version = 0;
-    // Decoding pass: maps are made by the factory. Counting pass: each entry is read into a
-    // scratch map and nothing is made.
-    bool decoding = false;
     // A new-layout kind-4 map storing fewer than one layer gets kOldMapLayerCount empty layers,
     // except in the chunked layout (version 34), where it gets none.
     bool defaultLayersWhenNoneStored = true;
-    // Bytes of maps and layers made so far in this pass, held within the reader's allocation
-    // budget for the file (KVTPlugin::allocationFits).
+    // Bytes of maps and layers made so far in this section, held within `budgetBytes`.
     uint64_t madeBytes = 0;
+    uint64_t budgetBytes = 0;
 };
 
-// Reads one map entry at the cursor. Decoding: the factory places the map in slot `slot` of
-// `material` (which must not be null) and the entry is read into it; a refusal, a failed
-// allocation or a short read returns false, leaving any map already placed in its slot. Counting
-// (`material` ignored): the entry is read into a scratch map.
-bool readMapEntry(KVTPlugin& plugin, MapEntryReading& reading, ModelMaterial* material,
+class Cursor;
+
+// Reads one map entry at the cursor: the factory places the map in slot `slot` of `material`
+// and the entry is read into it. A refusal, a failed allocation or a short read returns false,
+// leaving any map already placed in its slot.
+bool readMapEntry(Cursor& cursor, MapEntryReading& reading, ModelMaterial& material,
                   int32_t slot) noexcept;
 
 }  // namespace quillmesh

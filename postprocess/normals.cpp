@@ -53,15 +53,6 @@ Vec3 unitOrZero(Vec3d v) {
     return {static_cast<float>(v.x), static_cast<float>(v.y), static_cast<float>(v.z)};
 }
 
-// The corners of `polygon` that may be read: its corner count, but never more than its
-// vertexIndices array holds; a negative count gives none.
-std::size_t usableCorners(const ModelPolygon& polygon) {
-    if (polygon.cornerCount <= 0) {
-        return 0;
-    }
-    return std::min(static_cast<std::size_t>(polygon.cornerCount), polygon.vertexIndices.size());
-}
-
 // The vertex a corner names, or null when the index lies outside the vertex table.
 ModelVertex* vertexAt(ModelData& model, int32_t index) {
     if (index < 0 || static_cast<std::size_t>(index) >= model.vertices.items.size()) {
@@ -82,13 +73,13 @@ void computeFaceNormals(ModelData& model) noexcept {
     }
     for (ModelMesh& mesh : model.meshes.items) {
         for (ModelPolygon& polygon : mesh.polygons) {
-            const std::size_t corners = usableCorners(polygon);
-            if (corners < 3) {
+            const std::span<const int32_t> corners = mesh.corners(polygon);
+            if (corners.size() < 3) {
                 continue;
             }
-            const ModelVertex* first = vertexAt(model, polygon.vertexIndices[0]);
-            const ModelVertex* second = vertexAt(model, polygon.vertexIndices[1]);
-            const ModelVertex* last = vertexAt(model, polygon.vertexIndices[corners - 1]);
+            const ModelVertex* first = vertexAt(model, corners.front());
+            const ModelVertex* second = vertexAt(model, corners[1]);
+            const ModelVertex* last = vertexAt(model, corners.back());
             if (first == nullptr || second == nullptr || last == nullptr) {
                 continue;
             }
@@ -110,9 +101,8 @@ void computeVertexNormals(ModelData& model) noexcept {
     }
     for (const ModelMesh& mesh : model.meshes.items) {
         for (const ModelPolygon& polygon : mesh.polygons) {
-            const std::size_t corners = usableCorners(polygon);
-            for (std::size_t corner = 0; corner < corners; ++corner) {
-                ModelVertex* vertex = vertexAt(model, polygon.vertexIndices[corner]);
+            for (const int32_t corner : mesh.corners(polygon)) {
+                ModelVertex* vertex = vertexAt(model, corner);
                 if (vertex == nullptr) {
                     continue;
                 }

@@ -7,8 +7,8 @@ bool runPostLoadSteps(ModelData& model) noexcept {
     computeFaceNormals(model);
     countBoneUse(model);
     countMaterialUse(model);
-    for (ModelVertex& vertex : model.vertices.items) {
-        normalizeVertexWeights(vertex);
+    for (const ModelVertex& vertex : model.vertices.items) {
+        normalizeVertexWeights(model.weightsOf(vertex));
     }
     bool namesDone = sanitizeNames(model);
     namesDone = replaceLeadingDigit(model) && namesDone;

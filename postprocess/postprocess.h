@@ -4,13 +4,14 @@
 //
 // Safe on any model the reader can produce: vertex, bone and material indices are stored
 // unchecked, so every index is tested here before it is used, and a polygon's corners are
-// never read beyond its vertexIndices array. Nothing here throws; the name steps report
+// never read beyond its mesh's corner array. Nothing here throws; the name steps report
 // exhausted memory through their results (false), the numeric steps cannot fail.
 #pragma once
 
 #include <concepts>
 #include <cstddef>
 #include <new>
+#include <span>
 #include <vector>
 
 #include "model/kvt_plugin.h"
@@ -47,7 +48,7 @@ void countMaterialUse(ModelData& model) noexcept;
 
 // Scales the weights of one vertex so that they sum to one. Weights summing to exactly 0 or
 // exactly 1 (in single precision) are left as they are.
-void normalizeVertexWeights(ModelVertex& vertex) noexcept;
+void normalizeVertexWeights(std::span<VertexWeight> weights) noexcept;
 
 // Replaces each of the characters " .|-\t\":;,/'\\<>][{}()" by '_' in every name of the
 // lights, cameras, UV sets, groups, bones, materials and animations, and rebuilds each narrow

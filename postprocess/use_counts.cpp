@@ -38,7 +38,7 @@ void countBoneUse(ModelData& model) noexcept {
         bone.useCount = 0;
     }
     for (const ModelVertex& vertex : model.vertices.items) {
-        for (const VertexWeight& weight : vertex.weights) {
+        for (const VertexWeight& weight : model.weightsOf(vertex)) {
             if (ModelBone* bone = elementAt(model.bones, weight.boneIndex)) {
                 ++bone->useCount;
             }
@@ -62,12 +62,12 @@ void countMaterialUse(ModelData& model) noexcept {
     }
 }
 
-void normalizeVertexWeights(ModelVertex& vertex) noexcept {
-    if (vertex.weights.empty()) {
+void normalizeVertexWeights(std::span<VertexWeight> weights) noexcept {
+    if (weights.empty()) {
         return;
     }
     float sum = 0.0f;
-    for (const VertexWeight& weight : vertex.weights) {
+    for (const VertexWeight& weight : weights) {
         sum += weight.weight;
     }
     // Weights already summing to one, and weights that all cancel or are all zero, stay. A sum
@@ -79,7 +79,7 @@ void normalizeVertexWeights(ModelVertex& vertex) noexcept {
     // The factor in double precision: the reciprocal of a tiny single-precision sum would be
     // infinite in single precision and turn every weight into infinity or NaN.
     const double factor = 1.0 / static_cast<double>(sum);
-    for (VertexWeight& weight : vertex.weights) {
+    for (VertexWeight& weight : weights) {
         weight.weight = toFloat(static_cast<double>(weight.weight) * factor);
     }
 }

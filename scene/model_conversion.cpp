@@ -266,28 +266,23 @@ int32_t sceneMaterialIndex(int32_t modelIndex, const PolygonBounds& bounds) {
 
 // One model polygon as a scene polygon. False when the polygon is left out:
 // no corners, or a corner naming a vertex outside the vertex table.
-bool makePolygon(const ModelPolygon& model, const PolygonBounds& bounds, ScenePolygon& polygon) {
-    if (model.cornerCount <= 0) {
+bool makePolygon(const ModelMesh& mesh, const ModelPolygon& model, const PolygonBounds& bounds,
+                 ScenePolygon& polygon) {
+    const std::span<const int32_t> corners = mesh.corners(model);
+    if (corners.empty()) {
         return false;
     }
-    const std::size_t corners =
-        std::min(static_cast<std::size_t>(model.cornerCount), model.vertexIndices.size());
-    if (corners == 0) {
-        return false;
-    }
-    for (std::size_t k = 0; k < corners; ++k) {
-        if (!inRange(model.vertexIndices[k], bounds.vertexCount)) {
+    for (const int32_t vertex : corners) {
+        if (!inRange(vertex, bounds.vertexCount)) {
             return false;
         }
     }
-    // Corners beyond the first layer's indices, or a polygon without layers,
-    // have no UV index of their own: they use UV 0.
-    const std::vector<int32_t>* uvIndices =
-        model.uvLayers.empty() ? nullptr : &model.uvLayers.front().uvIndices;
-    polygon.corners.reserve(corners);
-    for (std::size_t k = 0; k < corners; ++k) {
-        const int32_t vertex = model.vertexIndices[k];
-        int32_t uv = uvIndices != nullptr && k < uvIndices->size() ? (*uvIndices)[k] : 0;
+    // A polygon without layers has no UV index of its own: its corners use UV 0.
+    const std::span<const int32_t> uvIndices = mesh.uvIndicesOf(model, 0);
+    polygon.corners.reserve(corners.size());
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        const int32_t vertex = corners[k];
+        int32_t uv = k < uvIndices.size() ? uvIndices[k] : 0;
         if (!inRange(uv, bounds.uvCount)) {
             uv = 0;
         }
@@ -305,9 +300,10 @@ bool convertPolygons(const ModelData& model, const PolygonBounds& bounds, SceneM
         return true;
     }
     int32_t polygonCapacity = kInitialCapacity;
-    for (const ModelPolygon& modelPolygon : model.meshes.items.front().polygons) {
+    const ModelMesh& modelMesh = model.meshes.items.front();
+    for (const ModelPolygon& modelPolygon : modelMesh.polygons) {
         ScenePolygon polygon;
-        if (!makePolygon(modelPolygon, bounds, polygon)) {
+        if (!makePolygon(modelMesh, modelPolygon, bounds, polygon)) {
             continue;
         }
         if (!pushPolygon(mesh, std::move(polygon), polygonCapacity)) {

@@ -184,10 +184,9 @@ std::u16string mapPath(const Descriptor& material, std::size_t slot) {
     return textOf(*maps[slot], fourcc("Nm  "));
 }
 
-// Each test works in a folder of its own under the system's temporary folder.
-// Loading a model moves the process into the model's folder, so the current
-// directory is put back before the folder is removed (Windows cannot remove
-// the current directory).
+// Each test works in a folder of its own under the system's temporary folder;
+// the current directory is put back before the folder is removed (Windows
+// cannot remove the current directory).
 class ImportEndToEnd : public ::testing::Test {
   protected:
     void SetUp() override {

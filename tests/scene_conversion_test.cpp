@@ -86,17 +86,21 @@ class ModelBuilder {
     KVTPlugin plugin;
 };
 
-// A polygon of `vertices` corners with a first UV layer of `uvs` (none when
-// unset) and cornerCount equal to the number of vertices.
-ModelPolygon& addPolygon(ModelMesh& mesh, std::vector<int32_t> vertices, int32_t materialIndex,
-                         std::optional<std::vector<int32_t>> uvs = std::nullopt) {
+// A polygon of `vertices` corners with one UV layer per entry of `layers` (each filled up to the
+// corner count with -1) and cornerCount equal to the number of vertices.
+ModelPolygon& addPolygon(ModelMesh& mesh, const std::vector<int32_t>& vertices,
+                         int32_t materialIndex,
+                         const std::vector<std::vector<int32_t>>& layers = {}) {
     ModelPolygon& polygon = mesh.polygons.emplace_back();
     polygon.cornerCount = static_cast<int32_t>(vertices.size());
-    polygon.vertexIndices = std::move(vertices);
+    polygon.firstCorner = static_cast<uint32_t>(mesh.vertexIndices.size());
+    mesh.vertexIndices.insert(mesh.vertexIndices.end(), vertices.begin(), vertices.end());
     polygon.materialIndex = materialIndex;
-    if (uvs.has_value()) {
-        polygon.uvLayers.push_back(PolygonUVLayer{*uvs, {}});
-        polygon.uvLayerCount = 1;
+    polygon.firstUV = static_cast<uint32_t>(mesh.uvIndices.size());
+    polygon.uvLayerCount = static_cast<int32_t>(layers.size());
+    for (std::vector<int32_t> layer : layers) {
+        layer.resize(vertices.size(), -1);
+        mesh.uvIndices.insert(mesh.uvIndices.end(), layer.begin(), layer.end());
     }
     mesh.polygonCount = static_cast<int32_t>(mesh.polygons.size());
     return polygon;
@@ -310,7 +314,7 @@ TEST(SceneConversion, OnlyTheFirstMeshAndTheFirstUVSetAreCarriedOver) {
     model.vertices(4);
     model.uvSet({{0.0f, 0.0f}, {1.0f, 0.0f}});
     model.uvSet({{0.5f, 0.5f}, {0.5f, 0.5f}, {0.5f, 0.5f}});
-    addPolygon(model.mesh(), {0, 1, 2}, -1, std::vector<int32_t>{0, 1, 1});
+    addPolygon(model.mesh(), {0, 1, 2}, -1, {{0, 1, 1}});
     ModelMesh& second = model.mesh();
     addPolygon(second, {1, 2, 3}, -1);
     addPolygon(second, {0, 2, 3}, -1);
@@ -586,7 +590,7 @@ TEST(SceneConversion, OutOfRangeMaterialAndUVIndicesGiveZero) {
         {-2147483647 - 1, {2147483647, 0, 0}, 0, {0, 0, 0}},
     };
     for (const Case& c : cases) {
-        addPolygon(mesh, {0, 1, 2}, c.materialIndex, c.uvs);
+        addPolygon(mesh, {0, 1, 2}, c.materialIndex, {c.uvs});
     }
     const Converted result = convert(model.plugin);
     ASSERT_TRUE(result.succeeded);
@@ -608,12 +612,11 @@ TEST(SceneConversion, CornersWithoutAUVIndexUseUVZero) {
     model.vertices(4);
     model.uvSet({{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}});
     ModelMesh& mesh = model.mesh();
-    addPolygon(mesh, {0, 1, 2}, -1);                                 // no layer at all
-    addPolygon(mesh, {0, 1, 2, 3}, -1, std::vector<int32_t>{3, 2});  // a short layer
-    addPolygon(mesh, {0, 1, 2}, -1, std::vector<int32_t>{});         // an empty layer
+    addPolygon(mesh, {0, 1, 2}, -1);               // no layer at all
+    addPolygon(mesh, {0, 1, 2, 3}, -1, {{3, 2}});  // a layer holding -1 beyond two corners
+    addPolygon(mesh, {0, 1, 2}, -1, {{}});         // a layer of -1 only
     // Only the first layer is read, even when a second one is complete.
-    ModelPolygon& twoLayers = addPolygon(mesh, {1, 2, 3}, -1, std::vector<int32_t>{1});
-    twoLayers.uvLayers.push_back(PolygonUVLayer{{3, 3, 3}, {}});
+    addPolygon(mesh, {1, 2, 3}, -1, {{1}, {3, 3, 3}});
     const Converted result = convert(model.plugin);
     ASSERT_TRUE(result.succeeded);
     ASSERT_EQ(result.mesh->polygons.size(), 4u);
@@ -642,13 +645,13 @@ TEST(SceneConversion, CornerCountIsBoundedByTheVertexIndices) {
         {3, {0, 1, 2}, 3},
         {1, {3}, 1},
         {2, {2, 3}, 2},
-        {5, {0, 1, 2}, 3},
         {2, {0, 1, 2, 3}, 2},
         {0, {0, 1, 2}, std::nullopt},
         {-4, {0, 1, 2}, std::nullopt},
-        {3, {}, std::nullopt},
         // Corners past cornerCount are not looked at, so their index does not matter.
         {2, {0, 1, -1}, 2},
+        // A count running past the mesh's corners names no corners at all.
+        {5, {0, 1, 2}, std::nullopt},
     };
     std::vector<std::size_t> expected;
     for (const Case& c : cases) {
@@ -687,7 +690,7 @@ TEST(SceneConversion, MemoryRunningOutAtAnyPointLeavesAConsistentScene) {
     model.uvSet({{0.0f, 0.0f}, {1.0f, 0.0f}, {1.0f, 1.0f}, {0.0f, 1.0f}});
     ModelMesh& mesh = model.mesh();
     for (int32_t i = 0; i < 10; ++i) {
-        addPolygon(mesh, {i, i + 1, i + 2}, i % 3 - 1, std::vector<int32_t>{0, 1, 2});
+        addPolygon(mesh, {i, i + 1, i + 2}, i % 3 - 1, {{0, 1, 2}});
     }
 
     std::size_t requests = 0;

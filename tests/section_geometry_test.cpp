@@ -20,23 +20,23 @@ namespace quillmesh {
 namespace {
 
 using sectiontest::distinctTransform;
+using sectiontest::expectSentinelBone;
 using sectiontest::loaded;
-using sectiontest::loadExact;
-using sectiontest::sectionOffset;
+using sectiontest::sentinelBone;
 using testsupport::KvtAuxRecord;
 using testsupport::KvtBone;
-using testsupport::KvtBytes;
 using testsupport::KvtGroup;
 using testsupport::KvtImage;
+using testsupport::KvtMesh;
 using testsupport::KvtModel;
 using testsupport::KvtName;
+using testsupport::KvtPolygon;
 using testsupport::KvtSection;
 using testsupport::kvtSectionIndex;
 using testsupport::KvtTransform;
 using testsupport::KvtUVSet;
 using testsupport::KvtVertex;
 using testsupport::KvtWriteOptions;
-using testsupport::writeKvt;
 using testsupport::writeKvtImage;
 
 void expectEmptyModel(const KVTPlugin& plugin) {
@@ -58,10 +58,7 @@ void expectEmptyModel(const KVTPlugin& plugin) {
     EXPECT_TRUE(model.bones.items.empty());
     EXPECT_EQ(model.animations.count, 0);
     EXPECT_TRUE(model.animations.items.empty());
-    EXPECT_EQ(model.cornerTotal, 0);
-    for (const int32_t declared : model.declaredCounts) {
-        EXPECT_EQ(declared, 0);
-    }
+    EXPECT_TRUE(model.vertexWeights.empty());
 }
 
 // Every cut of the file that ends inside `section` (from its count word up to the last byte
@@ -123,11 +120,9 @@ TEST_P(GroupLayout, StoresWhatTheVersionsRecordHolds) {
     model.groups = {first, second};
     model.vertices = {sentinelVertex()};
 
-    const KvtImage image = writeKvtImage(model);
     const auto plugin = loaded(model);
     const ModelData& data = plugin->model;
     ASSERT_EQ(data.groups.count, 2);
-    EXPECT_EQ(data.declaredCount(SectionId::kGroups), 2);
     EXPECT_EQ(data.groups.items[0].name.narrow(), "Pivot");
     EXPECT_EQ(data.groups.items[1].name.narrow(), "Arm");
     for (std::size_t i = 0; i < 2; ++i) {
@@ -138,7 +133,7 @@ TEST_P(GroupLayout, StoresWhatTheVersionsRecordHolds) {
             EXPECT_EQ(group.groupLink, written.groupLink);
             EXPECT_EQ(group.transform, asNodeTransform(written.transform));
         } else {
-            // An old record is its name alone: the rest stays as allocated, all zero.
+            // An old record is its name alone: the rest stays all zero.
             EXPECT_EQ(group.groupTag, 0);
             EXPECT_EQ(group.groupLink, 0);
             EXPECT_EQ(group.transform, NodeTransform{});
@@ -146,8 +141,6 @@ TEST_P(GroupLayout, StoresWhatTheVersionsRecordHolds) {
         EXPECT_EQ(group.memberCount, 0);
         EXPECT_TRUE(group.members.empty());
     }
-    EXPECT_EQ(data.groups.sectionStart, sectionOffset(image, KvtSection::kGroups));
-    EXPECT_EQ(data.vertices.sectionStart, sectionOffset(image, KvtSection::kVertices));
     expectSentinelVertex(*plugin, 0);
 }
 
@@ -193,7 +186,6 @@ TEST_P(GroupCountWithoutRecords, ZeroLeavesOneDefaultGroupNegativeLeavesNone) {
     options.sectionCounts[kvtSectionIndex(KvtSection::kGroups)] = param.count;
     const auto plugin = loaded(model, options);
     const ModelData& data = plugin->model;
-    EXPECT_EQ(data.declaredCount(SectionId::kGroups), param.count);
     if (param.count == 0) {
         ASSERT_EQ(data.groups.count, 1);
         EXPECT_EQ(data.groups.items[0].name.narrow(), "KVTGroup0");
@@ -266,11 +258,9 @@ TEST_P(VertexAttributes, FlagsChooseNormalAndColourInEveryVersion) {
     model.vertices = {first, second, sentinelVertex()};
     model.bones = {KvtBone{"Spine"}};
 
-    const KvtImage image = writeKvtImage(model);
     const auto plugin = loaded(model);
     const ModelData& data = plugin->model;
     ASSERT_EQ(data.vertices.count, 3);
-    EXPECT_EQ(data.declaredCount(SectionId::kVertices), 3);
     const Rgba white{1.0f, 1.0f, 1.0f, 1.0f};
     for (std::size_t i = 0; i < 2; ++i) {
         const ModelVertex& vertex = data.vertices.items[i];
@@ -283,20 +273,17 @@ TEST_P(VertexAttributes, FlagsChooseNormalAndColourInEveryVersion) {
         // The stored normal is dropped; without meshes nothing derives one.
         EXPECT_EQ(vertex.normal, Vec3{});
         ASSERT_EQ(vertex.weightCount, static_cast<int32_t>(written.weights.size()));
-        ASSERT_EQ(vertex.weights.size(), written.weights.size());
+        const auto weights = data.weightsOf(vertex);
+        ASSERT_EQ(weights.size(), written.weights.size());
         for (std::size_t j = 0; j < written.weights.size(); ++j) {
-            EXPECT_EQ(vertex.weights[j].boneIndex, written.weights[j].boneIndex);
-            EXPECT_EQ(vertex.weights[j].weight, written.weights[j].weight);
+            EXPECT_EQ(weights[j].boneIndex, written.weights[j].boneIndex);
+            EXPECT_EQ(weights[j].weight, written.weights[j].weight);
         }
     }
     expectSentinelVertex(*plugin, 2);
     EXPECT_EQ(data.vertices.items[2].weightCount, 0);
-    EXPECT_TRUE(data.vertices.items[2].weights.empty());
-    // The next section starts where the counting pass ended the vertex records.
-    const KvtSection next = param.version >= 30 ? KvtSection::kAuxRecords : KvtSection::kMeshes;
-    const uint32_t nextStart =
-        param.version >= 30 ? data.auxRecords.sectionStart : data.meshes.sectionStart;
-    EXPECT_EQ(nextStart, sectionOffset(image, next));
+    EXPECT_TRUE(data.weightsOf(data.vertices.items[2]).empty());
+    // The sections after the vertices are read from where the vertex records end.
     ASSERT_EQ(data.bones.count, 1);
     EXPECT_EQ(data.bones.items[0].name.narrow(), "Spine");
 }
@@ -322,8 +309,9 @@ TEST(VertexSection, ZeroOrNegativeWeightCountsMeanNoWeights) {
     ASSERT_EQ(plugin->model.vertices.count, 3);
     for (std::size_t i = 0; i < 2; ++i) {
         EXPECT_EQ(plugin->model.vertices.items[i].weightCount, 0);
-        EXPECT_TRUE(plugin->model.vertices.items[i].weights.empty());
+        EXPECT_TRUE(plugin->model.weightsOf(plugin->model.vertices.items[i]).empty());
     }
+    EXPECT_TRUE(plugin->model.vertexWeights.empty());
     EXPECT_EQ(plugin->model.vertices.items[1].position, (Vec3{4, 5, 6}));
     expectSentinelVertex(*plugin, 2);
 }
@@ -337,11 +325,11 @@ TEST(VertexSection, BoneIndicesAreStoredAsRead) {
     model.bones = {KvtBone{"Only"}};
     const auto plugin = loaded(model);
     ASSERT_EQ(plugin->model.vertices.count, 1);
-    const ModelVertex& loadedVertex = plugin->model.vertices.items[0];
-    ASSERT_EQ(loadedVertex.weights.size(), 3u);
-    EXPECT_EQ(loadedVertex.weights[0].boneIndex, 7);
-    EXPECT_EQ(loadedVertex.weights[1].boneIndex, -2);
-    EXPECT_EQ(loadedVertex.weights[2].boneIndex, 2147483647);
+    const auto weights = plugin->model.weightsOf(plugin->model.vertices.items[0]);
+    ASSERT_EQ(weights.size(), 3u);
+    EXPECT_EQ(weights[0].boneIndex, 7);
+    EXPECT_EQ(weights[1].boneIndex, -2);
+    EXPECT_EQ(weights[2].boneIndex, 2147483647);
 }
 
 struct VertexTruncationCase {
@@ -393,15 +381,16 @@ TEST_P(AuxRecordLayout, FromVersion30EveryFieldIsRead) {
     model.version = GetParam();
     model.auxRecords = {auxRecord(-100), auxRecord(1000)};
     model.vertices = {sentinelVertex()};
-    const KvtImage image = writeKvtImage(model);
+    model.uvSets = {KvtUVSet{"After"}};
+    model.bones = {sentinelBone()};
     const auto plugin = loaded(model);
     const ModelData& data = plugin->model;
     ASSERT_EQ(data.auxRecords.count, 2);
-    EXPECT_EQ(data.declaredCount(SectionId::kAuxRecords), 2);
     expectAuxRecord(data.auxRecords.items[0], model.auxRecords[0]);
     expectAuxRecord(data.auxRecords.items[1], model.auxRecords[1]);
-    EXPECT_EQ(data.auxRecords.sectionStart, sectionOffset(image, KvtSection::kAuxRecords));
-    EXPECT_EQ(data.uvSets.sectionStart, sectionOffset(image, KvtSection::kUVSets));
+    ASSERT_EQ(data.uvSets.count, 1);
+    EXPECT_EQ(data.uvSets.items[0].name.narrow(), "After");
+    expectSentinelBone(*plugin);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, AuxRecordLayout, ::testing::Values(30, 31, 32, 33));
@@ -412,13 +401,18 @@ TEST(AuxRecordSection, AbsentBelowVersion30) {
     model.version = 29;
     model.auxRecords = {auxRecord(5)};  // not written below 30
     model.vertices = {sentinelVertex()};
+    model.meshes = {KvtMesh{3, {KvtPolygon{.vertices = {0, 0, 0}, .materialIndex = 7}}}};
+    model.bones = {sentinelBone()};
     const KvtImage image = writeKvtImage(model);
-    EXPECT_FALSE(image.sectionOffsets[kvtSectionIndex(KvtSection::kAuxRecords)].has_value());
+    ASSERT_FALSE(image.sectionOffsets[kvtSectionIndex(KvtSection::kAuxRecords)].has_value());
     const auto plugin = loaded(model);
     EXPECT_EQ(plugin->model.auxRecords.count, 0);
-    EXPECT_EQ(plugin->model.declaredCount(SectionId::kAuxRecords), 0);
-    EXPECT_EQ(plugin->model.meshes.sectionStart, sectionOffset(image, KvtSection::kMeshes));
+    EXPECT_TRUE(plugin->model.auxRecords.items.empty());
     expectSentinelVertex(*plugin, 0);
+    ASSERT_EQ(plugin->model.meshes.count, 1);
+    ASSERT_EQ(plugin->model.meshes.items[0].polygons.size(), 1u);
+    EXPECT_EQ(plugin->model.meshes.items[0].polygons[0].materialIndex, 7);
+    expectSentinelBone(*plugin);
 }
 
 TEST(AuxRecordSection, NegativeCountIsAnEmptySection) {
@@ -431,7 +425,6 @@ TEST(AuxRecordSection, NegativeCountIsAnEmptySection) {
     const auto plugin = loaded(model, options);
     EXPECT_EQ(plugin->model.auxRecords.count, 0);
     EXPECT_TRUE(plugin->model.auxRecords.items.empty());
-    EXPECT_EQ(plugin->model.declaredCount(SectionId::kAuxRecords), -3);
     ASSERT_EQ(plugin->model.uvSets.count, 1);
     EXPECT_EQ(plugin->model.uvSets.items[0].name.narrow(), "Only");
 }
@@ -463,12 +456,11 @@ TEST_P(UVSetLayout, CoordinatesAndAuxRecordsOfEverySet) {
     second.auxRecords = {auxRecord(-7), auxRecord(77)};
     model.uvSets = {first, empty, second};
     model.vertices = {sentinelVertex()};
+    model.bones = {sentinelBone()};
 
-    const KvtImage image = writeKvtImage(model);
     const auto plugin = loaded(model);
     const ModelData& data = plugin->model;
     ASSERT_EQ(data.uvSets.count, 3);
-    EXPECT_EQ(data.declaredCount(SectionId::kUVSets), 3);
     for (std::size_t i = 0; i < model.uvSets.size(); ++i) {
         const UVSet& uvSet = data.uvSets.items[i];
         const KvtUVSet& written = model.uvSets[i];
@@ -486,8 +478,7 @@ TEST_P(UVSetLayout, CoordinatesAndAuxRecordsOfEverySet) {
             expectAuxRecord(uvSet.auxRecords[k], written.auxRecords[k]);
         }
     }
-    EXPECT_EQ(data.uvSets.sectionStart, sectionOffset(image, KvtSection::kUVSets));
-    EXPECT_EQ(data.meshes.sectionStart, sectionOffset(image, KvtSection::kMeshes));
+    expectSentinelBone(*plugin);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, UVSetLayout, ::testing::Values(30, 31, 32, 33));

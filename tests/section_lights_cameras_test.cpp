@@ -167,9 +167,6 @@ void expectEmptyModel(const KVTPlugin& plugin) {
     EXPECT_TRUE(model.materials.items.empty());
     EXPECT_EQ(model.groups.count, 0);
     EXPECT_EQ(model.uvSets.count, 0);
-    for (const int32_t declared : model.declaredCounts) {
-        EXPECT_EQ(declared, 0);
-    }
 }
 
 bool isNewLayout(int32_t version) {
@@ -232,21 +229,6 @@ TEST(LightSection, WideNamesFromVersion32AndInVersion10) {
         ASSERT_EQ(loadExact(plugin, writeKvt(model)), kLoadSucceeded);
         // The load's name clean-up turns the space into '_'; the other characters come through.
         EXPECT_EQ(plugin.model.lights.items.at(0).name.wide(), u"L\u00e4mpchen_\u2600");
-    }
-}
-
-TEST(LightSection, CountingPassRecordsStartAndCount) {
-    for (const int32_t version : {29, 30}) {
-        SCOPED_TRACE(version);
-        KvtModel model;
-        model.version = version;
-        model.lights = {distinctLight(0), distinctLight(1), distinctLight(2)};
-        const KvtImage image = writeKvtImage(model);
-        KVTPlugin plugin;
-        ASSERT_EQ(loadExact(plugin, image.bytes), kLoadSucceeded);
-        EXPECT_EQ(plugin.model.declaredCount(SectionId::kLights), 3);
-        EXPECT_EQ(plugin.model.lights.sectionStart,
-                  image.sectionOffsets[kvtSectionIndex(KvtSection::kLights)].value());
     }
 }
 
@@ -333,22 +315,6 @@ TEST_P(CameraLayout, StoresTheFieldsOfTheVersionsRecord) {
 INSTANTIATE_TEST_SUITE_P(AcrossThreshold, CameraLayout,
                          ::testing::Values(6, 10, 12, 29, 30, 31, 32, 33));
 
-TEST(CameraSection, CountingPassRecordsStartAndCount) {
-    for (const int32_t version : {29, 30}) {
-        SCOPED_TRACE(version);
-        KvtModel model;
-        model.version = version;
-        model.lights = {distinctLight(0)};
-        model.cameras = {distinctCamera(0), distinctCamera(1)};
-        const KvtImage image = writeKvtImage(model);
-        KVTPlugin plugin;
-        ASSERT_EQ(loadExact(plugin, image.bytes), kLoadSucceeded);
-        EXPECT_EQ(plugin.model.declaredCount(SectionId::kCameras), 2);
-        EXPECT_EQ(plugin.model.cameras.sectionStart,
-                  image.sectionOffsets[kvtSectionIndex(KvtSection::kCameras)].value());
-    }
-}
-
 TEST(CameraSection, ZeroCountIsAnEmptySection) {
     for (const int32_t version : {29, 30}) {
         SCOPED_TRACE(version);
@@ -365,14 +331,13 @@ TEST(CameraSection, ZeroCountIsAnEmptySection) {
 
 // ---- Truncation --------------------------------------------------------------------------------
 
-using CountRoutine = bool (*)(KVTPlugin&, const ModelHeader&);
+using SectionDecoder = bool (*)(Cursor&, const SectionFormat&, ModelData&, DeclaredCounts&);
 
 struct TruncationCase {
     int32_t version;
     KvtSection section;
     KvtSection next;
-    CountRoutine count;
-    CountRoutine decode;
+    SectionDecoder decode;
 };
 
 class LightCameraTruncation : public ::testing::TestWithParam<TruncationCase> {};
@@ -399,7 +364,6 @@ TEST_P(LightCameraTruncation, EveryCutInsideTheSectionFails) {
         KVTPlugin plugin;
         ASSERT_EQ(loadExact(plugin, image.bytes), kLoadSucceeded);
     }
-    const ModelHeader unusedHeader;
     for (std::size_t cut = start; cut <= end; ++cut) {
         SCOPED_TRACE(cut);
         if (cut < end) {
@@ -411,69 +375,29 @@ TEST_P(LightCameraTruncation, EveryCutInsideTheSectionFails) {
         }
         const KvtBytes prefix(image.bytes.begin(),
                               image.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
-
-        KVTPlugin counting;
-        counting.model.version = param.version;
-        ASSERT_TRUE(counting.holdImage(prefix));
-        counting.readCursor = static_cast<uint32_t>(start);
-        EXPECT_EQ(param.count(counting, unusedHeader), cut == end);
+        Cursor cursor(prefix);
+        ASSERT_TRUE(cursor.skip(start));
+        ModelData decoded;
+        DeclaredCounts declared;
+        const SectionFormat format{param.version, 0, kAllocationFloorBytes};
+        EXPECT_EQ(param.decode(cursor, format, decoded, declared), cut == end);
         if (cut == end) {
-            EXPECT_EQ(counting.readCursor, end);
+            EXPECT_TRUE(cursor.atEnd());
         }
-
-        KVTPlugin decoding;
-        decoding.model.version = param.version;
-        ASSERT_TRUE(decoding.holdImage(prefix));
-        ASSERT_TRUE(decoding.allocateLights(2));
-        ASSERT_TRUE(decoding.allocateCameras(2));
-        decoding.readCursor = static_cast<uint32_t>(start);
-        EXPECT_EQ(param.decode(decoding, unusedHeader), cut == end);
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Sections, LightCameraTruncation,
-    ::testing::Values(
-        TruncationCase{6, KvtSection::kLights, KvtSection::kCameras, countLights, decodeLights},
-        TruncationCase{29, KvtSection::kLights, KvtSection::kCameras, countLights, decodeLights},
-        TruncationCase{30, KvtSection::kLights, KvtSection::kCameras, countLights, decodeLights},
-        TruncationCase{33, KvtSection::kLights, KvtSection::kCameras, countLights, decodeLights},
-        TruncationCase{6, KvtSection::kCameras, KvtSection::kMaterials, countCameras,
-                       decodeCameras},
-        TruncationCase{29, KvtSection::kCameras, KvtSection::kMaterials, countCameras,
-                       decodeCameras},
-        TruncationCase{30, KvtSection::kCameras, KvtSection::kMaterials, countCameras,
-                       decodeCameras},
-        TruncationCase{33, KvtSection::kCameras, KvtSection::kMaterials, countCameras,
-                       decodeCameras}));
-
-// The decoder never writes past the array the allocation made, even when the count it reads
-// again is larger than the one the array was made for.
-TEST(LightCameraDecoding, CountBeyondTheArrayFailsWithoutWriting) {
-    for (const int32_t version : {29, 30}) {
-        SCOPED_TRACE(version);
-        KvtModel model = truncationModel(version);
-        const KvtImage image = writeKvtImage(model);
-        const ModelHeader unusedHeader;
-
-        KVTPlugin lights;
-        lights.model.version = version;
-        ASSERT_TRUE(lights.holdImage(image.bytes));
-        ASSERT_TRUE(lights.allocateLights(1));
-        lights.readCursor = static_cast<uint32_t>(
-            image.sectionOffsets[kvtSectionIndex(KvtSection::kLights)].value());
-        EXPECT_FALSE(decodeLights(lights, unusedHeader));
-        EXPECT_EQ(lights.model.lights.items.size(), 1u);
-
-        KVTPlugin cameras;
-        cameras.model.version = version;
-        ASSERT_TRUE(cameras.holdImage(image.bytes));
-        cameras.readCursor = static_cast<uint32_t>(
-            image.sectionOffsets[kvtSectionIndex(KvtSection::kCameras)].value());
-        EXPECT_FALSE(decodeCameras(cameras, unusedHeader));  // no array at all
-        EXPECT_TRUE(cameras.model.cameras.items.empty());
-    }
-}
+    ::testing::Values(TruncationCase{6, KvtSection::kLights, KvtSection::kCameras, readLights},
+                      TruncationCase{29, KvtSection::kLights, KvtSection::kCameras, readLights},
+                      TruncationCase{30, KvtSection::kLights, KvtSection::kCameras, readLights},
+                      TruncationCase{33, KvtSection::kLights, KvtSection::kCameras, readLights},
+                      TruncationCase{6, KvtSection::kCameras, KvtSection::kMaterials, readCameras},
+                      TruncationCase{29, KvtSection::kCameras, KvtSection::kMaterials, readCameras},
+                      TruncationCase{30, KvtSection::kCameras, KvtSection::kMaterials, readCameras},
+                      TruncationCase{33, KvtSection::kCameras, KvtSection::kMaterials,
+                                     readCameras}));
 
 }  // namespace
 }  // namespace quillmesh

@@ -88,4 +88,19 @@ inline testsupport::KvtTransform distinctTransform(float base) {
     return transform;
 }
 
+// A bone placed after the sections a test reads: a record of theirs read too long or too short
+// shows up in it.
+inline testsupport::KvtBone sentinelBone() {
+    testsupport::KvtBone bone;
+    bone.name = "Tail";
+    bone.boneLink = 4321;
+    return bone;
+}
+
+inline void expectSentinelBone(const KVTPlugin& plugin) {
+    ASSERT_EQ(plugin.model.bones.count, 1);
+    EXPECT_EQ(plugin.model.bones.items[0].name.narrow(), "Tail");
+    EXPECT_EQ(plugin.model.bones.items[0].boneLink, 4321);
+}
+
 }  // namespace quillmesh::sectiontest

@@ -80,13 +80,10 @@ void expectEmptyModel(const KVTPlugin& plugin) {
     EXPECT_EQ(model.groups.count, 0);
     EXPECT_TRUE(model.groups.items.empty());
     EXPECT_EQ(model.uvSets.count, 0);
-    for (const int32_t declared : model.declaredCounts) {
-        EXPECT_EQ(declared, 0);
-    }
 }
 
 // Each test gets a fresh folder for its ModelFile and textures; the process's current directory,
-// which a load moves into the model's folder, is put back afterwards.
+// which some tests move, is put back afterwards.
 class MaterialFolder : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -242,20 +239,6 @@ TEST_F(MaterialFolder, MapCountBeyondTheEntriesFails) {
             expectEmptyModel(plugin);
         }
     }
-}
-
-TEST_F(MaterialFolder, CountingPassRecordsStartAndCount) {
-    KvtModel model;
-    model.version = 31;
-    model.lights = {KvtLight{.name = "Lamp"}};
-    model.materials = {distinctMaterial(0), distinctMaterial(1), distinctMaterial(2)};
-    model.materials[1].maps = {KvtMap{.key = 0, .kind = 1, .fileName = "a.png"}};
-    const KvtImage image = writeKvtImage(model);
-    KVTPlugin plugin;
-    ASSERT_EQ(loadExact(plugin, image.bytes, modelPath()), kLoadSucceeded);
-    EXPECT_EQ(plugin.model.declaredCount(SectionId::kMaterials), 3);
-    EXPECT_EQ(plugin.model.materials.sectionStart,
-              image.sectionOffsets[kvtSectionIndex(KvtSection::kMaterials)].value());
 }
 
 // ---- Map entries: the two layouts --------------------------------------------------------------
@@ -561,12 +544,11 @@ TEST_F(MaterialFolder, ChunkedVersionGivesNoDefaultLayers) {
     for (const int32_t version : {33, 34}) {
         SCOPED_TRACE(version);
         KVTPlugin plugin;
-        plugin.sourcePath = modelPath();
-        plugin.model.version = version;
-        ASSERT_TRUE(plugin.holdImage(image.bytes));
-        ASSERT_TRUE(plugin.allocateMaterials(1));
-        plugin.readCursor = static_cast<uint32_t>(start);
-        ASSERT_TRUE(decodeMaterials(plugin, ModelHeader{}));
+        Cursor cursor(image.bytes);
+        ASSERT_TRUE(cursor.skip(start));
+        DeclaredCounts declared;
+        ASSERT_TRUE(readMaterials(cursor, SectionFormat{version, 0, kAllocationFloorBytes},
+                                  plugin.model, declared));
         const MapKind4Record& record = recordOf<MapKind4Record>(mapAt(plugin, 0, 0));
         EXPECT_EQ(record.layerCount, version == 34 ? 0 : 3);
         EXPECT_EQ(record.layers.size(), version == 34 ? 0u : 3u);
@@ -1077,28 +1059,6 @@ TEST_F(MaterialFolder, CurrentDirectoryStaysWhenTheSectionIsNotReached) {
     EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere_));
 }
 
-// The counting pass neither moves the current directory nor makes any map.
-TEST_F(MaterialFolder, CountingPassMakesNothingAndStaysPut) {
-    fs::current_path(elsewhere_);
-    KvtModel model;
-    model.version = 31;
-    model.materials = {distinctMaterial(0)};
-    model.materials[0].maps = {kindMap(1), kindMap(4)};
-    const KvtImage image = writeKvtImage(model);
-    KVTPlugin plugin;
-    plugin.sourcePath = modelPath();
-    plugin.model.version = 31;
-    ASSERT_TRUE(plugin.holdImage(image.bytes));
-    plugin.readCursor = static_cast<uint32_t>(
-        image.sectionOffsets[kvtSectionIndex(KvtSection::kMaterials)].value());
-    ASSERT_TRUE(countMaterials(plugin, ModelHeader{}));
-    EXPECT_EQ(plugin.readCursor,
-              image.sectionOffsets[kvtSectionIndex(KvtSection::kGroups)].value());
-    EXPECT_EQ(plugin.model.declaredCount(SectionId::kMaterials), 1);
-    EXPECT_TRUE(plugin.model.materials.items.empty());
-    EXPECT_TRUE(fs::equivalent(fs::current_path(), elsewhere_));
-}
-
 // ---- Truncation --------------------------------------------------------------------------------
 
 class MaterialTruncation : public MaterialFolder, public ::testing::WithParamInterface<int32_t> {};
@@ -1120,8 +1080,7 @@ KvtModel truncationModel(int32_t version) {
 }
 
 // Every cut from the section's count word to its last byte fails the load and leaves an empty
-// model; the counting and decoding routines fail on every such prefix and succeed on the exact
-// section.
+// model; the section decoder fails on every such prefix and succeeds on the exact section.
 TEST_P(MaterialTruncation, EveryCutInsideTheSectionFails) {
     const int32_t version = GetParam();
     const KvtModel model = truncationModel(version);
@@ -1144,41 +1103,21 @@ TEST_P(MaterialTruncation, EveryCutInsideTheSectionFails) {
         const KvtBytes prefix(image.bytes.begin(),
                               image.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
 
-        KVTPlugin counting;
-        counting.model.version = version;
-        ASSERT_TRUE(counting.holdImage(prefix));
-        counting.readCursor = static_cast<uint32_t>(start);
-        EXPECT_EQ(countMaterials(counting, ModelHeader{}), cut == end);
-
-        KVTPlugin decoding;
-        decoding.sourcePath = modelPath();
-        decoding.model.version = version;
-        ASSERT_TRUE(decoding.holdImage(prefix));
-        ASSERT_TRUE(decoding.allocateMaterials(3));
-        decoding.readCursor = static_cast<uint32_t>(start);
-        EXPECT_EQ(decodeMaterials(decoding, ModelHeader{}), cut == end);
+        Cursor cursor(prefix);
+        ASSERT_TRUE(cursor.skip(start));
+        ModelData decoded;
+        DeclaredCounts declared;
+        EXPECT_EQ(readMaterials(cursor, SectionFormat{version, 0, kAllocationFloorBytes}, decoded,
+                                declared),
+                  cut == end);
         if (cut == end) {
-            EXPECT_EQ(decoding.readCursor, end);
-            EXPECT_EQ(decoding.model.materials.items[0].mapCount, 8);
+            EXPECT_TRUE(cursor.atEnd());
+            EXPECT_EQ(decoded.materials.items[0].mapCount, 8);
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(BothLayouts, MaterialTruncation, ::testing::Values(10, 12, 30, 31, 33));
-
-// A material count beyond the array the allocation made fails instead of writing past it.
-TEST_F(MaterialFolder, CountBeyondTheArrayFailsWithoutWriting) {
-    const KvtImage image = writeKvtImage(truncationModel(31));
-    KVTPlugin plugin;
-    plugin.sourcePath = modelPath();
-    plugin.model.version = 31;
-    ASSERT_TRUE(plugin.holdImage(image.bytes));
-    ASSERT_TRUE(plugin.allocateMaterials(2));
-    plugin.readCursor = static_cast<uint32_t>(
-        image.sectionOffsets[kvtSectionIndex(KvtSection::kMaterials)].value());
-    EXPECT_FALSE(decodeMaterials(plugin, ModelHeader{}));
-    EXPECT_EQ(plugin.model.materials.items.size(), 2u);
-}
 
 }  // namespace
 }  // namespace quillmesh

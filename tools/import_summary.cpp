@@ -25,30 +25,6 @@ constexpr std::size_t kHeaderPeekBytes = 16;
 constexpr std::size_t kVectorEntryBytes = 24;
 constexpr std::size_t kPolygonEntryBytes = 36;
 
-// Loads and imports change the process's current directory (texture names are looked up beside
-// the model); this puts it back.
-class CurrentDirectoryGuard {
-  public:
-    CurrentDirectoryGuard() {
-        std::error_code error;
-        saved_ = fs::current_path(error);
-        if (error) {
-            saved_.clear();
-        }
-    }
-    ~CurrentDirectoryGuard() {
-        if (!saved_.empty()) {
-            std::error_code error;
-            fs::current_path(saved_, error);
-        }
-    }
-    CurrentDirectoryGuard(const CurrentDirectoryGuard&) = delete;
-    CurrentDirectoryGuard& operator=(const CurrentDirectoryGuard&) = delete;
-
-  private:
-    fs::path saved_;
-};
-
 uint32_t littleEndianWord(std::span<const uint8_t> bytes, std::size_t offset) {
     uint32_t value = 0;
     for (std::size_t i = 0; i < 4; ++i) {
@@ -193,7 +169,6 @@ ModelDiagnosis diagnoseModelFile(const fs::path& path) {
     const std::u16string widePath = qmhost::utf8ToUtf16(path.string());
     diagnosis.pathTooLong = widePath.size() > KVTPlugin::kSourcePathMaxLength;
 
-    const CurrentDirectoryGuard keepDirectory;
     auto plugin = std::make_unique<KVTPlugin>();
     diagnosis.loadResult = plugin->loadModel(widePath.c_str());
     if (diagnosis.loadResult == kLoadSucceeded) {
@@ -286,8 +261,6 @@ SceneCounts countScene(const qmhost::Descriptor& root) {
 }
 
 int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& err) {
-    const CurrentDirectoryGuard keepDirectory;
-    // Resolved before anything moves the current directory.
     const fs::path modelPath = absolutePath(options.modelPath);
     const std::optional<fs::path> descriptorPath =
         options.descriptorPath ? std::optional(absolutePath(*options.descriptorPath))

@@ -49,8 +49,7 @@ struct ModelDiagnosis {
     ModelCounts counts;        // all 0 unless the load succeeded
 };
 
-// Loads `path` with a KVTPlugin of the tool's own. The process's current directory, which the
-// load changes, is restored before returning.
+// Loads `path` with a KVTPlugin of the tool's own.
 ModelDiagnosis diagnoseModelFile(const std::filesystem::path& path);
 
 // Why the load failed, in plain words; empty when it succeeded.
@@ -84,8 +83,7 @@ inline constexpr int kExitUsage = 2;
 // JSON goes to `out`), the descriptor as JSON to `out` when asked, and every failure to `err`.
 // Writes the descriptor file when asked and one was received. Returns kExitSuccess when the
 // plug-in handed over what was asked for, the file loads as a ModelFile, the host's accounts
-// balance and every requested output was written; kExitFailure otherwise. The process's
-// current directory is the same afterwards.
+// balance and every requested output was written; kExitFailure otherwise.
 int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace quillmesh::tool

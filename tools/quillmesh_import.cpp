@@ -35,8 +35,7 @@ constexpr const char* kFooter =
     "\"corners\" for faci, \"text\" for LyrN, key3DPaintType and the preservation texts, and\n"
     "\"hex\" for any other block.\n"
     "\n"
-    "Paths are UTF-8. Output paths are made absolute before the import, which changes the\n"
-    "process's current directory to the model's.\n"
+    "Paths are UTF-8.\n"
     "\n"
     "Exit status: 0 the import handed over a scene (or the flat rows) for a valid ModelFile and\n"
     "every output was written; 1 the import or an output failed; 2 usage error.";

@@ -327,8 +327,8 @@ TEST_F(ImportToolTest, DescriptorFileHoldsTheBytesTheHostReceived) {
     const fs::path model = modelFolder / "triangle.kvt";
     writeKvtFile(model, testsupport::triangleModel(33));
 
-    // A relative output path names a file in the folder the tool was started in, although the
-    // import moves the current directory to the model's folder.
+    // A relative output path names a file in the folder the tool was started in, not beside the
+    // model.
     fs::current_path(workFolder);
     const Run result = run({.modelPath = model.string(), .descriptorPath = "scene.desc"});
     EXPECT_EQ(result.status, kExitSuccess) << result.err;
