@@ -25,7 +25,6 @@
 
 #include <algorithm>
 #include <array>
-#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -33,7 +32,6 @@
 #include <functional>
 #include <iostream>
 #include <map>
-#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -49,6 +47,7 @@
 #include "platform/platform.h"
 #include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
+#include "tests/support/scratch_folder.h"
 #include "tests/support/sha256.h"
 
 namespace {
@@ -985,17 +984,8 @@ class GoldenDescriptors : public ::testing::Test {
         ASSERT_FALSE(error) << error.message();
         // Paths of the source tree are made absolute before the current directory moves.
         sourceDir_ = fs::absolute(fs::path(QUILLMESH_SOURCE_DIR));
-        std::mt19937_64 random(
-            std::random_device{}() ^
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-        const fs::path base = fs::temp_directory_path();
-        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-            const fs::path candidate = base / ("quillmesh_golden_" + std::to_string(random()));
-            if (fs::create_directory(candidate, error)) {
-                root_ = candidate;
-            }
-        }
-        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made under " << base;
+        root_ = quillmesh::testsupport::makeScratchFolder("quillmesh_golden_");
+        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made";
         fs::current_path(root_, error);
         ASSERT_FALSE(error) << error.message();
     }

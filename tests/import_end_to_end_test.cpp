@@ -6,12 +6,10 @@
 #include <gtest/gtest.h>
 
 #include <bit>
-#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -24,6 +22,7 @@
 #include "platform/platform.h"
 #include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -194,17 +193,8 @@ class ImportEndToEnd : public ::testing::Test {
         std::error_code error;
         originalDirectory_ = fs::current_path(error);
         ASSERT_FALSE(error) << error.message();
-        std::mt19937_64 random(
-            std::random_device{}() ^
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-        const fs::path base = fs::temp_directory_path();
-        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-            const fs::path candidate = base / ("quillmesh_import_" + std::to_string(random()));
-            if (fs::create_directory(candidate, error)) {
-                root_ = candidate;
-            }
-        }
-        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made under " << base;
+        root_ = quillmesh::testsupport::makeScratchFolder("quillmesh_import_");
+        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made";
     }
 
     void TearDown() override {

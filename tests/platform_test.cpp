@@ -1,16 +1,15 @@
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <random>
 #include <string>
 #include <system_error>
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/support/scratch_folder.h"
 
 #ifdef _WIN32
 #ifndef WIN32_LEAN_AND_MEAN
@@ -233,18 +232,8 @@ class PlatformFileTest : public ::testing::Test {
     void SetUp() override {
         originalDirectory_ = currentDirectory();
         ASSERT_FALSE(originalDirectory_.empty());
-        std::mt19937_64 random(
-            std::random_device{}() ^
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-        const fs::path base = fs::temp_directory_path();
-        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-            const fs::path candidate = base / ("quillmesh_platform_" + std::to_string(random()));
-            std::error_code error;
-            if (fs::create_directory(candidate, error)) {
-                root_ = candidate;
-            }
-        }
-        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made under " << base;
+        root_ = quillmesh::testsupport::makeScratchFolder("quillmesh_platform_");
+        ASSERT_FALSE(root_.empty()) << "no temporary folder could be made";
     }
 
     void TearDown() override {

@@ -14,7 +14,6 @@
 #include <functional>
 #include <limits>
 #include <memory>
-#include <random>
 #include <span>
 #include <string>
 #include <utility>
@@ -27,6 +26,7 @@
 #include "platform/platform.h"
 #include "tests/section_loading.h"
 #include "tests/support/kvt_writer.h"
+#include "tests/support/scratch_folder.h"
 
 namespace quillmesh {
 namespace {
@@ -55,15 +55,7 @@ bool newMapLayout(int32_t version) {
 }
 
 fs::path makeUniqueDirectory() {
-    std::random_device random;
-    for (int attempt = 0;; ++attempt) {
-        const fs::path candidate =
-            fs::temp_directory_path() /
-            ("quillmesh-materials-" + std::to_string(random()) + "-" + std::to_string(attempt));
-        if (fs::create_directory(candidate)) {
-            return candidate;
-        }
-    }
+    return testsupport::makeScratchFolder("quillmesh-materials-");
 }
 
 void touch(const fs::path& path) {

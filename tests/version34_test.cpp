@@ -6,14 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <functional>
 #include <iterator>
 #include <optional>
-#include <random>
 #include <set>
 #include <string>
 #include <variant>
@@ -23,6 +21,7 @@
 #include "scene/model_conversion.h"
 #include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
+#include "tests/support/scratch_folder.h"
 
 namespace {
 
@@ -527,16 +526,7 @@ TEST(Version34Reader, NameListSetsTheNameListCount) {
 class EmbeddedFiles : public ::testing::Test {
   protected:
     void SetUp() override {
-        std::mt19937_64 random(
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count()));
-        std::error_code error;
-        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-            const fs::path candidate =
-                fs::temp_directory_path() / ("quillmesh_v34_" + std::to_string(random()));
-            if (fs::create_directory(candidate, error)) {
-                root_ = candidate;
-            }
-        }
+        root_ = ts::makeScratchFolder("quillmesh_v34_");
         ASSERT_FALSE(root_.empty());
         folder_ = root_ / "model";
         fs::create_directory(folder_);

@@ -6,7 +6,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <random>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "model/kvt_plugin.h"
 #include "scene/import_scene.h"
 #include "tests/support/kvt_writer.h"
+#include "tests/support/scratch_folder.h"
 #include "tools/descriptor_json.h"
 
 namespace quillmesh::tool {
@@ -81,15 +81,7 @@ class ImportToolTest : public ::testing::Test {
   protected:
     void SetUp() override {
         startDirectory_ = fs::current_path();
-        std::random_device random;
-        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
-            const fs::path candidate =
-                fs::temp_directory_path() /
-                ("quillmesh-tool-" + std::to_string(random()) + "-" + std::to_string(attempt));
-            if (fs::create_directory(candidate)) {
-                root_ = candidate;
-            }
-        }
+        root_ = quillmesh::testsupport::makeScratchFolder("quillmesh-tool-");
         ASSERT_FALSE(root_.empty());
     }
 
