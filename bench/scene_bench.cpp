@@ -1,5 +1,5 @@
 // Times the ImportScene at scale: find-or-create over many materials, mesh
-// appends, vertex pushes through the growth rule, and the descriptor writer
+// appends, filling a large mesh's arrays, and the descriptor writer
 // through our host. Prints times and rates; checks results so that nothing is
 // optimised away and a wrong answer is not reported as a time.
 #include <chrono>
@@ -89,7 +89,7 @@ int main(int argc, char** argv) {
     scene.reset();
     report("releaseImportScene (materials + meshes)", 2 * count, secondsSince(start));
 
-    // One large mesh through the growth rule, then the writer.
+    // One large mesh, then the writer.
     constexpr std::size_t kTriangles = 200000;
     ImportSceneOwner big(createImportScene());
     if (!big || findOrCreateMaterial(*big, "__PS_CS4_3D_Default") == nullptr) {
@@ -99,28 +99,23 @@ int main(int argc, char** argv) {
     if (!mesh) {
         fail("mesh not created");
     }
-    int32_t vertexCapacity = 8;
-    int32_t polygonCapacity = 8;
     start = Clock::now();
     for (std::size_t i = 0; i < 3 * kTriangles; ++i) {
-        if (!pushVertex(*mesh, static_cast<double>(i), 1.0, 2.0, vertexCapacity)) {
-            fail("vertex not pushed");
-        }
+        mesh->vertices.push_back(sceneAxes(static_cast<double>(i), 1.0, 2.0));
     }
-    report("pushVertex", 3 * kTriangles, secondsSince(start));
+    report("vertices", 3 * kTriangles, secondsSince(start));
     start = Clock::now();
     for (std::size_t t = 0; t < kTriangles; ++t) {
-        ScenePolygon polygon;
+        SceneCorner corners[3];
         for (std::size_t c = 0; c < 3; ++c) {
             const auto index = static_cast<int32_t>(3 * t + c);
-            polygon.corners.push_back({index, index, 0, index});
+            corners[c] = {index, index, 0, index};
         }
-        polygon.attributeB = 1;
-        if (!pushPolygon(*mesh, std::move(polygon), polygonCapacity)) {
-            fail("polygon not pushed");
+        if (!appendPolygon(*mesh, corners, 0, 1, 0)) {
+            fail("polygon not appended");
         }
     }
-    report("pushPolygon (triangles)", kTriangles, secondsSince(start));
+    report("appendPolygon (triangles)", kTriangles, secondsSince(start));
     appendElement(big->meshes, std::move(mesh));
 
     qmhost::Host host;

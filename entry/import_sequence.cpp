@@ -193,12 +193,9 @@ bool acquirePixelBuffer(const FormatRecord& record, ReadDataBlock& block) {
     return true;
 }
 
-// Puts the default view state into the flattened scene descriptor under
-// "key3DState" and flattens the result again into `sceneHandle`. False, with
-// `sceneHandle` disposed and null, when the state descriptor cannot be made or
-// the scene descriptor cannot be read back or flattened again.
-bool attachViewState(const FormatRecord& record, const DescriptorSuites& suites,
-                     HostHandle& sceneHandle) {
+// Puts the default view state on the scene descriptor's root under
+// "key3DState". False when the state descriptor cannot be made.
+bool putViewState(const DescriptorSuites& suites, DescriptorRef root) {
     const ActionDescriptorSuite& descriptors = *suites.descriptor;
     DescriptorRef state = nullptr;
     if (descriptors.make(&state) != 0 || state == nullptr) {
@@ -206,28 +203,11 @@ bool attachViewState(const FormatRecord& record, const DescriptorSuites& suites,
     }
     const ViewState view = defaultImportViewState();
     writeViewState(suites, view, nullptr, state);
-
     HostKey stateKey = 0;
     suites.control->stringIDToTypeID("key3DState", &stateKey);
-    DescriptorRef sceneDescriptor = nullptr;
-    if (descriptors.handleToDescriptor(sceneHandle, &sceneDescriptor) != 0) {
-        sceneDescriptor = nullptr;
-    }
-    if (sceneDescriptor != nullptr) {
-        descriptors.putObject(sceneDescriptor, stateKey, stateKey, state);
-    }
+    descriptors.putObject(root, stateKey, stateKey, state);
     descriptors.free(state);
-    disposeHostHandle(record, sceneHandle);
-    sceneHandle = nullptr;
-    if (sceneDescriptor == nullptr) {
-        return false;
-    }
-    if (descriptors.asHandle(sceneDescriptor, &sceneHandle) != 0) {
-        disposeHostHandle(record, sceneHandle);
-        sceneHandle = nullptr;
-    }
-    descriptors.free(sceneDescriptor);
-    return sceneHandle != nullptr;
+    return true;
 }
 
 void writeEmptyScriptingDescriptor(FormatRecord& record) {
@@ -351,23 +331,29 @@ void readContinue(FormatRecord& record) {
 
     HostHandle sceneHandle = nullptr;
     bool written = false;
+    bool stateMissing = false;
     if (scene != nullptr) {
-        const SceneWriterContext context{suites};
-        written =
-            writeSceneDescriptor(context, scene.get(), &sceneHandle) && sceneHandle != nullptr;
+        SceneWriterContext context{suites};
+        context.finishRoot = [&](DescriptorRef root) {
+            stateMissing = !putViewState(suites, root);
+            return !stateMissing;
+        };
+        written = writeSceneDescriptorReleasingGeometry(context, *scene, &sceneHandle) &&
+                  sceneHandle != nullptr;
     }
     if (!written) {
         disposeHostHandle(record, sceneHandle);
         sceneHandle = nullptr;
     }
-    if (written && !attachViewState(record, suites, sceneHandle)) {
+    if (stateMissing) {
         // Nothing is handed over; everything held is let go and the import
         // reports its failure instead of an untouched (successful) result.
-        disposeHostHandle(record, sceneHandle);
         descriptorSuites.release();
         setResult(RESULT_IMPORT_FAILED);
         return;
     }
+    // The scene is not needed once its descriptor exists.
+    scene.reset();
 
     DirectSuite resourceHolder(SUITE_RESOURCE_NAME, SUITE_RESOURCE_VERSION);
     const auto* resources = static_cast<const ResourceSuite*>(resourceHolder.acquire());
@@ -397,7 +383,6 @@ void readContinue(FormatRecord& record) {
         layer->sceneDelivered = 1;
         handedOver = true;
     }
-    scene.reset();
 
     if (record.flatImageRequest != 0 || !slotHoldsRecord(slot)) {
         deliverFlatImage(record, block);

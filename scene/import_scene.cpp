@@ -7,66 +7,6 @@
 namespace quillmesh {
 namespace {
 
-// Entries past the fallback when doubling a full array fails.
-constexpr std::size_t kFallbackGrowth = 100;
-
-// Moves the entries into a new array with room for exactly `entries`. False,
-// and the array unchanged, when the gate refuses.
-template <class T>
-bool reallocate(SceneArray<T>& array, std::size_t entries) noexcept {
-    try {
-        SceneArray<T> grown;
-        grown.reserve(entries);
-        // Cannot throw: the room is there and the entries move without throwing.
-        for (T& entry : array) {
-            grown.push_back(std::move(entry));
-        }
-        array.swap(grown);
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
-        return false;
-    }
-    return true;
-}
-
-// The growth rule shared by every push: an empty array gets `capacity` entries;
-// a full one twice the capacity, or count + 100 when that fails. The array's
-// own room is checked too, so a capacity that does not match the array (a
-// mesh made by createSceneMesh with other counts) can never cause a write
-// past its end.
-template <class T>
-bool pushEntry(SceneArray<T>& array, T&& entry, int32_t& capacity) noexcept {
-    const std::size_t count = array.size();
-    if (count >= kSceneMaxEntries) {
-        return false;
-    }
-    const std::size_t requested = capacity > 0 ? static_cast<std::size_t>(capacity) : 0;
-    if (count == 0) {
-        const std::size_t fresh = std::max<std::size_t>(requested, 1);
-        if (!reallocate(array, fresh)) {
-            return false;
-        }
-        capacity = static_cast<int32_t>(fresh);
-    } else if (count >= requested || count >= array.capacity()) {
-        // count and requested are at most kSceneMaxEntries, so neither the
-        // doubling nor the fallback can wrap.
-        const std::size_t base = std::max(requested, count);
-        const std::size_t doubled = std::min(base * 2, kSceneMaxEntries);
-        const std::size_t fallback = std::min(count + kFallbackGrowth, kSceneMaxEntries);
-        if (reallocate(array, doubled)) {
-            capacity = static_cast<int32_t>(doubled);
-        } else if (reallocate(array, fallback)) {
-            capacity = static_cast<int32_t>(fallback);
-        } else {
-            return false;
-        }
-    }
-    // The room is there: this neither allocates nor throws.
-    array.push_back(std::move(entry));
-    return true;
-}
-
 // Exactly `count` zeroed entries for a positive count; none otherwise.
 template <class T>
 void sizeArray(SceneArray<T>& array, int32_t count) {
@@ -83,26 +23,26 @@ void releaseArray(SceneArray<T>& array) noexcept {
 
 }  // namespace
 
-SceneMaterial* SceneMaterialIndex::find(SceneList<SceneMaterial>& materials,
-                                        std::string_view name) {
+std::optional<std::size_t> SceneMaterialIndex::find(const SceneList<SceneMaterial>& materials,
+                                                    std::string_view name) {
     catchUp(materials);
     const auto found = byName_.find(name);
-    return found == byName_.end() ? nullptr : found->second;
+    if (found == byName_.end()) {
+        return std::nullopt;
+    }
+    return found->second;
 }
 
-void SceneMaterialIndex::add(SceneMaterial& material) {
+void SceneMaterialIndex::add(const SceneMaterial& material, std::size_t position) {
     // An insert that throws leaves the map as it was.
-    byName_.emplace(material.name.view(), &material);
-    lastIndexed_ = &material;
+    byName_.emplace(material.name.view(), position);
+    indexed_ = position + 1;
 }
 
-void SceneMaterialIndex::catchUp(SceneList<SceneMaterial>& materials) {
-    SceneMaterial* next = lastIndexed_ == nullptr ? materials.first() : lastIndexed_->next();
-    while (next != nullptr) {
+void SceneMaterialIndex::catchUp(const SceneList<SceneMaterial>& materials) {
+    for (; indexed_ < materials.size(); ++indexed_) {
         // emplace keeps an existing entry: the first material of a name wins.
-        byName_.emplace(next->name.view(), next);
-        lastIndexed_ = next;
-        next = next->next();
+        byName_.emplace(materials[indexed_].name.view(), indexed_);
     }
 }
 
@@ -120,20 +60,35 @@ void releaseImportScene(ImportScene* scene) {
     }
 }
 
-SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name) {
+SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name,
+                                    std::size_t* position) {
     const std::string_view stored = SceneName::clip(name);
     try {
-        if (SceneMaterial* found = scene.materialIndex.find(scene.materials, stored)) {
-            return found;
+        if (const std::optional<std::size_t> found =
+                scene.materialIndex.find(scene.materials, stored)) {
+            if (position != nullptr) {
+                *position = *found;
+            }
+            return &scene.materials[*found];
         }
         SceneOwner<SceneMaterial> material = makeSceneRecord<SceneMaterial>(stored);
         SceneMaterial* const created = material.get();
-        // Index first: if that fails the material is released and the list
-        // never saw it.
-        scene.materialIndex.add(*created);
-        appendElement(scene.materials, std::move(material));
+        const std::size_t at = scene.materials.size();
+        // Room in the list first, then the index: if either fails the
+        // material is released and neither the list nor the index saw it.
+        scene.materials.append(std::move(material));
+        try {
+            scene.materialIndex.add(*created, at);
+        } catch (const std::bad_alloc&) {
+            // The index catches up with the list at its next lookup.
+        }
+        if (position != nullptr) {
+            *position = at;
+        }
         return created;
     } catch (const std::bad_alloc&) {
+        return nullptr;
+    } catch (const std::length_error&) {
         return nullptr;
     }
 }
@@ -160,26 +115,35 @@ SceneOwner<SceneMesh> createSceneMesh(std::string_view name, int32_t vertexCount
     }
 }
 
-bool pushVertex(SceneMesh& mesh, double x, double y, double z, int32_t& capacity) {
-    return pushEntry(mesh.vertices, SceneVector3{x, -z, y}, capacity);
-}
-
-bool pushNormal(SceneMesh& mesh, double x, double y, double z, int32_t& capacity) {
-    return pushEntry(mesh.normals, SceneVector3{x, -z, y}, capacity);
-}
-
-bool pushUV(SceneMesh& mesh, double u, double v, int32_t& capacity) {
-    return pushEntry(mesh.uvs, SceneUV{u, v}, capacity);
-}
-
-bool pushPolygon(SceneMesh& mesh, ScenePolygon polygon, int32_t& capacity) {
-    return pushEntry(mesh.polygons, std::move(polygon), capacity);
+bool appendPolygon(SceneMesh& mesh, std::span<const SceneCorner> corners, int32_t attributeA,
+                   int32_t attributeB, int32_t materialIndex) noexcept {
+    const std::size_t firstCorner = mesh.corners.size();
+    if (mesh.polygons.size() >= kSceneMaxEntries || corners.size() > kSceneMaxEntries ||
+        firstCorner > kSceneMaxEntries - corners.size()) {
+        return false;
+    }
+    try {
+        if (mesh.polygons.size() == mesh.polygons.capacity()) {
+            mesh.polygons.reserve(std::max<std::size_t>(8, mesh.polygons.size() * 2));
+        }
+        mesh.corners.insert(mesh.corners.end(), corners.begin(), corners.end());
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    // The room is there: this neither allocates nor throws.
+    mesh.polygons.push_back(ScenePolygon{static_cast<uint32_t>(firstCorner),
+                                         static_cast<uint32_t>(corners.size()), attributeA,
+                                         attributeB, materialIndex});
+    return true;
 }
 
 void releaseSceneMeshContents(SceneMesh& mesh) {
     releaseArray(mesh.vertices);
     releaseArray(mesh.uvs);
     releaseArray(mesh.polygons);
+    releaseArray(mesh.corners);
     releaseArray(mesh.lines);
     releaseArray(mesh.normals);
     releaseArray(mesh.vertexVectors);

@@ -16,6 +16,7 @@
 #include <iterator>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <unordered_map>
 #include <utility>
@@ -106,29 +107,14 @@ using SceneName = SceneText<kSceneNameMaxLength>;
 using SceneTexturePath = SceneText<kTexturePathMaxLength>;
 using ScenePreservationText = SceneText<kPreservationTextMaxLength>;
 
-template <class T>
-class SceneList;
-
-// The link every list element carries. Only SceneList sets it, so a list's
-// tail and size always match its chain.
-template <class T>
-class SceneListLink {
-  public:
-    const T* next() const noexcept { return next_.get(); }
-    T* next() noexcept { return next_.get(); }
-
-  private:
-    friend class SceneList<T>;
-    SceneOwner<T> next_;
-};
-
-// A singly linked list in insertion order that owns its elements. Appending
-// is O(1) (the list keeps its tail); releasing walks the chain instead of
-// recursing, so long lists cannot exhaust the stack.
+// Elements of one kind in insertion order. Each element is its own record
+// (lights, cameras, meshes, materials and key sets are few and large), held
+// in one contiguous array of owners, so an element never moves while its list
+// lives and pointers to it (the material index's) stay valid.
 template <class T>
 class SceneList {
   public:
-    template <class Element>
+    template <class Element, class Slot>
     class Iterator {
       public:
         using iterator_category = std::forward_iterator_tag;
@@ -138,11 +124,11 @@ class SceneList {
         using reference = Element&;
 
         Iterator() = default;
-        explicit Iterator(Element* element) : element_(element) {}
-        reference operator*() const { return *element_; }
-        pointer operator->() const { return element_; }
+        explicit Iterator(Slot* slot) : slot_(slot) {}
+        reference operator*() const { return **slot_; }
+        pointer operator->() const { return slot_->get(); }
         Iterator& operator++() {
-            element_ = element_->next();
+            ++slot_;
             return *this;
         }
         Iterator operator++(int) {
@@ -153,59 +139,39 @@ class SceneList {
         friend bool operator==(const Iterator&, const Iterator&) = default;
 
       private:
-        Element* element_ = nullptr;
+        Slot* slot_ = nullptr;
     };
+    using Owners = SceneArray<SceneOwner<T>>;
+    using iterator = Iterator<T, SceneOwner<T>>;
+    using const_iterator = Iterator<const T, const SceneOwner<T>>;
 
-    SceneList() = default;
-    ~SceneList() { clear(); }
-    SceneList(const SceneList&) = delete;
-    SceneList& operator=(const SceneList&) = delete;
-
-    // Clears the element's own link (releasing anything chained behind it)
-    // and links it behind the last element. Null is ignored.
-    void append(SceneOwner<T> element) noexcept {
-        if (!element) {
-            return;
+    // Appends the element behind the last one. Null is ignored. Throws
+    // std::bad_alloc when the array cannot grow (the element is then
+    // released and the list is unchanged).
+    void append(SceneOwner<T> element) {
+        if (element) {
+            elements_.push_back(std::move(element));
         }
-        element->next_.reset();
-        T* const added = element.get();
-        if (tail_ == nullptr) {
-            head_ = std::move(element);
-        } else {
-            tail_->next_ = std::move(element);
-        }
-        tail_ = added;
-        ++size_;
     }
 
-    T* first() noexcept { return head_.get(); }
-    const T* first() const noexcept { return head_.get(); }
-    T* last() noexcept { return tail_; }
-    const T* last() const noexcept { return tail_; }
-    std::size_t size() const noexcept { return size_; }
-    bool empty() const noexcept { return size_ == 0; }
+    T* first() noexcept { return empty() ? nullptr : elements_.front().get(); }
+    const T* first() const noexcept { return empty() ? nullptr : elements_.front().get(); }
+    T* last() noexcept { return empty() ? nullptr : elements_.back().get(); }
+    const T* last() const noexcept { return empty() ? nullptr : elements_.back().get(); }
+    T& operator[](std::size_t index) noexcept { return *elements_[index]; }
+    const T& operator[](std::size_t index) const noexcept { return *elements_[index]; }
+    std::size_t size() const noexcept { return elements_.size(); }
+    bool empty() const noexcept { return elements_.empty(); }
 
-    Iterator<T> begin() noexcept { return Iterator<T>(head_.get()); }
-    Iterator<T> end() noexcept { return Iterator<T>(); }
-    Iterator<const T> begin() const noexcept { return Iterator<const T>(head_.get()); }
-    Iterator<const T> end() const noexcept { return Iterator<const T>(); }
+    iterator begin() noexcept { return iterator(elements_.data()); }
+    iterator end() noexcept { return iterator(elements_.data() + elements_.size()); }
+    const_iterator begin() const noexcept { return const_iterator(elements_.data()); }
+    const_iterator end() const noexcept {
+        return const_iterator(elements_.data() + elements_.size());
+    }
 
   private:
-    // Only the destructor removes elements: an element stays where it is for
-    // as long as its list lives, so pointers to it (the material index's)
-    // stay valid.
-    void clear() noexcept {
-        while (head_) {
-            SceneOwner<T> rest = std::move(head_->next_);
-            head_ = std::move(rest);
-        }
-        tail_ = nullptr;
-        size_ = 0;
-    }
-
-    SceneOwner<T> head_;
-    T* tail_ = nullptr;
-    std::size_t size_ = 0;
+    Owners elements_;
 };
 
 // Optional record of data the host keeps for elements it wrote itself. An
@@ -252,16 +218,18 @@ struct SceneCorner {
     friend bool operator==(const SceneCorner&, const SceneCorner&) = default;
 };
 
+// One polygon of a mesh: cornerCount entries of the mesh's corners from
+// firstCorner. A mesh's polygons use its corner array in order, each polygon's
+// corners following the previous polygon's.
 struct ScenePolygon {
-    SceneArray<SceneCorner> corners;  // the corner count is corners.size()
+    uint32_t firstCorner = 0;
+    uint32_t cornerCount = 0;
     int32_t attributeA = 0;
     int32_t attributeB = 0;
     int32_t materialIndex = 0;  // into the scene's material list, 0 = first
-
-    std::size_t cornerCount() const noexcept { return corners.size(); }
 };
 
-struct SceneLight : SceneListLink<SceneLight> {
+struct SceneLight {
     SceneName name;
     int32_t type = 0;
     double positionX = 0.0;
@@ -284,12 +252,12 @@ struct SceneLight : SceneListLink<SceneLight> {
     double outerRadius = 0.0;
     double innerRadius = 0.0;
     double multiplier = 0.0;
-    bool isonFlag = false;
+    bool switchedOn = false;
     double ssmlValue = 0.0;
     SceneOwner<ScenePreservation> preservation;
 };
 
-struct SceneCamera : SceneListLink<SceneCamera> {
+struct SceneCamera {
     SceneName name;
     double positionX = 0.0;
     double positionY = 0.0;
@@ -308,19 +276,21 @@ struct SceneCamera : SceneListLink<SceneCamera> {
 // Row-major 4 x 4: row 0 columns 0..3, then row 1, and so on.
 using SceneMatrix = std::array<double, 16>;
 
-struct SceneMesh : SceneListLink<SceneMesh> {
+struct SceneMesh {
     SceneName name;
     // The counts of the host's data are the arrays' sizes.
     SceneArray<SceneVector3> vertices;  // stored as (x, -z, y) of the model
     SceneArray<SceneUV> uvs;
     SceneArray<ScenePolygon> polygons;
+    SceneArray<SceneCorner> corners;  // every polygon's corners, polygon after polygon
     SceneArray<SceneLine> lines;
     int32_t flags = 87;
     int32_t hidden = 0;
     int32_t shadow = 1;
     SceneMatrix matrix{};  // all 0.0, not the identity
     bool hmatFlag = false;
-    bool hsmtFlag = false;             // the conversion sets it when the mesh has no normals
+    // Set by the conversion when the mesh has no normals: the host derives them itself.
+    bool hostDerivesNormals = false;
     SceneArray<SceneVector3> normals;  // stored as (x, -z, y) of the model
     SceneArray<SceneVector3> vertexVectors;
     bool misvFlag = false;
@@ -328,6 +298,16 @@ struct SceneMesh : SceneListLink<SceneMesh> {
     bool missFlag = true;
     bool misiFlag = false;
     SceneOwner<ScenePreservation> preservation;
+
+    // The polygon's corners; empty when its range lies outside the corner array.
+    std::span<const SceneCorner> cornersOf(const ScenePolygon& polygon) const noexcept {
+        const std::size_t first = polygon.firstCorner;
+        const std::size_t count = polygon.cornerCount;
+        if (first > corners.size() || count > corners.size() - first) {
+            return {};
+        }
+        return {corners.data() + first, count};
+    }
 };
 
 // One texture map slot of a material; the slot index is the map's type.
@@ -347,7 +327,7 @@ struct SceneTextureMap {
     SceneName layerName;
 };
 
-struct SceneMaterial : SceneListLink<SceneMaterial> {
+struct SceneMaterial {
     SceneMaterial() : name() {}
     // Throws std::bad_alloc when the gate refuses (scene code catches it).
     explicit SceneMaterial(std::string_view materialName) : name(materialName) {}
@@ -402,13 +382,13 @@ struct SceneKeyFrame {
     double quaternionZ = 0.0;      // "KAqz"
 };
 
-struct SceneKeyTrack : SceneListLink<SceneKeyTrack> {
+struct SceneKeyTrack {
     SceneName name;
     int32_t flags = 0;
     SceneArray<SceneKeyFrame> keys;  // the key count is keys.size()
 };
 
-struct SceneKeySet : SceneListLink<SceneKeySet> {
+struct SceneKeySet {
     SceneName name;
     SceneName instanceName;
     int32_t nodeId = 0;
@@ -449,28 +429,31 @@ struct SceneGeoLocation {
     double scaleZ = 0.0;
 };
 
-// Name -> first material of that name, kept by the scene for
-// findOrCreateMaterial over its own material list. Keys view the materials'
-// own (fixed) names. Materials appended to the list by other means
-// are taken into the index at the next lookup, so it always agrees with the
-// list; a name already present keeps its first material.
+// Name -> position of the first material of that name in the scene's
+// material list, kept by the scene for findOrCreateMaterial. Keys view the
+// materials' own (fixed) names, which stay where they are while the list
+// lives. Materials appended to the list by other means are taken into the
+// index at the next lookup, so it always agrees with the list; a name already
+// present keeps its first material.
 class SceneMaterialIndex {
   public:
-    // The first material named `name` (already in stored form), or null.
-    // Throws std::bad_alloc when catching up with the list needs memory.
-    SceneMaterial* find(SceneList<SceneMaterial>& materials, std::string_view name);
-    // Records a material about to be appended behind every indexed one.
-    // Throws std::bad_alloc (the index then stays as it was).
-    void add(SceneMaterial& material);
+    // The position of the first material named `name` (already in stored
+    // form), or nullopt. Throws std::bad_alloc when catching up with the list
+    // needs memory.
+    std::optional<std::size_t> find(const SceneList<SceneMaterial>& materials,
+                                    std::string_view name);
+    // Records the material about to be appended at `position`, behind every
+    // indexed one. Throws std::bad_alloc (the index then stays as it was).
+    void add(const SceneMaterial& material, std::size_t position);
 
   private:
-    void catchUp(SceneList<SceneMaterial>& materials);
+    void catchUp(const SceneList<SceneMaterial>& materials);
 
-    using Entry = std::pair<const std::string_view, SceneMaterial*>;
-    std::unordered_map<std::string_view, SceneMaterial*, std::hash<std::string_view>,
+    using Entry = std::pair<const std::string_view, std::size_t>;
+    std::unordered_map<std::string_view, std::size_t, std::hash<std::string_view>,
                        std::equal_to<std::string_view>, SceneAllocator<Entry>>
         byName_;
-    SceneMaterial* lastIndexed_ = nullptr;  // null: nothing indexed yet
+    std::size_t indexed_ = 0;  // list positions below this are in the map
 };
 
 struct ImportScene {
@@ -512,11 +495,18 @@ using ImportSceneOwner = std::unique_ptr<ImportScene, ImportSceneDeleter>;
 // the scene with releaseImportScene.
 ImportScene* loadSceneFromModelFile(const char16_t* path);
 
-// Links `element` behind the last element of `list` (its own link is cleared
-// first). O(1); cannot fail. Null is ignored.
+// Appends `element` to `list`. Null is ignored. False, with the element
+// released and the list unchanged, when the list cannot grow.
 template <class T>
-void appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
-    list.append(std::move(element));
+bool appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
+    try {
+        list.append(std::move(element));
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+    return true;
 }
 
 // The first material whose name equals `name` byte for byte (case-sensitive),
@@ -524,9 +514,11 @@ void appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
 // (UTF-8) and appended to the scene's materials. `name` is taken up to its
 // first NUL and cut to 255 bytes (SceneText::clip) before it is compared, so
 // a longer name finds the material that its first 255 bytes created. Null only when memory is
-// exhausted (the list is then unchanged). Constant time on average, however
+// exhausted (the list is then unchanged). `position`, when given, receives
+// the material's position in the list. Constant time on average, however
 // many materials there are.
-SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name);
+SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name,
+                                    std::size_t* position = nullptr);
 
 // A new mesh named by at most 255 bytes of `name`, with the mesh defaults and,
 // for each positive count, an array of exactly that many zeroed entries (a
@@ -537,22 +529,19 @@ SceneOwner<SceneMesh> createSceneMesh(std::string_view name, int32_t vertexCount
                                       int32_t polygonCount, int32_t uvCount, int32_t normalCount,
                                       int32_t lineCount, int32_t vertexVectorCount);
 
-// Append one entry, growing the array when it is full. `capacity` is the
-// caller's growth capacity for that array, updated in place: an empty array
-// gets `capacity` entries (at least 1); a full one (count equal to the
-// capacity, or no room left in the array) gets twice the capacity, or
-// count + 100 entries when that allocation fails. False when both fail or
-// the array already holds kSceneMaxEntries; the mesh and capacity are then
-// unchanged. pushVertex and pushNormal store (x, y, z) as (x, -z, y); pushUV
-// stores (u, v) unchanged. pushPolygon takes the polygon over (on failure it
-// is released).
-bool pushVertex(SceneMesh& mesh, double x, double y, double z, int32_t& capacity);
-bool pushNormal(SceneMesh& mesh, double x, double y, double z, int32_t& capacity);
-bool pushUV(SceneMesh& mesh, double u, double v, int32_t& capacity);
-bool pushPolygon(SceneMesh& mesh, ScenePolygon polygon, int32_t& capacity);
+// The scene's axes for a model position or normal (x, y, z): (x, -z, y).
+constexpr SceneVector3 sceneAxes(double x, double y, double z) noexcept {
+    return SceneVector3{x, -z, y};
+}
 
-// Releases every array the mesh owns (with each polygon's corners) and its
-// preservation record; the mesh itself stays, with no geometry.
+// Appends a polygon with `corners` behind the mesh's last polygon. False, and
+// the mesh unchanged, when memory is exhausted or the mesh would hold more
+// than kSceneMaxEntries polygons or corners.
+bool appendPolygon(SceneMesh& mesh, std::span<const SceneCorner> corners, int32_t attributeA,
+                   int32_t attributeB, int32_t materialIndex) noexcept;
+
+// Releases every array the mesh owns and its preservation record; the mesh
+// itself stays, with no geometry.
 void releaseSceneMeshContents(SceneMesh& mesh);
 
 }  // namespace quillmesh

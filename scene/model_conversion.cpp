@@ -17,8 +17,8 @@
 namespace quillmesh {
 namespace {
 
-// Every growth capacity of the conversion starts here.
-constexpr int32_t kInitialCapacity = 8;
+// Material positions past this name the default material.
+constexpr std::size_t kMaxPosition = std::numeric_limits<int32_t>::max();
 
 // Model shininess runs from 0 to 128; the host's from 0 to 1.
 constexpr float kShininessScale = 128.0f;
@@ -92,46 +92,6 @@ bool fillMapSlot(SceneTextureMap& slot, std::u16string_view path) {
     return true;
 }
 
-// Scene material positions in list order, for the material indices of
-// polygons. Positions are recorded as materials are found or created, so
-// looking one up never walks the list again.
-class MaterialPositions {
-  public:
-    // Records the materials the scene already holds.
-    explicit MaterialPositions(const ImportScene& scene) {
-        int32_t position = 0;
-        for (const SceneMaterial& material : scene.materials) {
-            byMaterial_.emplace(&material, position);
-            position = nextPosition(position);
-        }
-    }
-
-    // The position of `material`, which findOrCreateMaterial just returned;
-    // `sizeBefore` is the list's size before that call. A material the call
-    // created is the last in the list; one it found was recorded earlier.
-    int32_t positionOf(const ImportScene& scene, const SceneMaterial* material,
-                       std::size_t sizeBefore) {
-        if (scene.materials.size() > sizeBefore) {
-            const std::size_t last = scene.materials.size() - 1;
-            const int32_t position =
-                last > static_cast<std::size_t>(kMaxPosition) ? 0 : static_cast<int32_t>(last);
-            byMaterial_.emplace(material, position);
-            return position;
-        }
-        const auto found = byMaterial_.find(material);
-        return found == byMaterial_.end() ? 0 : found->second;
-    }
-
-  private:
-    static constexpr int32_t kMaxPosition = std::numeric_limits<int32_t>::max();
-
-    static int32_t nextPosition(int32_t position) {
-        return position == kMaxPosition ? position : position + 1;
-    }
-
-    std::unordered_map<const SceneMaterial*, int32_t> byMaterial_;
-};
-
 void copyMaterialValues(const ModelMaterial& model, SceneMaterial& scene) {
     const Rgba& diffuse = model.colours[kDiffuseColour];
     const Rgba& ambient = model.colours[kAmbientColour];
@@ -188,7 +148,7 @@ bool copyMaterialMaps(std::u16string_view directory, const ModelMaterial& model,
 // values and textures; `byModelIndex` receives each model material's position
 // in the scene's list (0, the default material, for one that could not be
 // made).
-bool convertMaterials(const KVTPlugin& plugin, ImportScene& scene, MaterialPositions& positions,
+bool convertMaterials(const KVTPlugin& plugin, ImportScene& scene,
                       std::vector<int32_t>& byModelIndex) {
     const std::vector<ModelMaterial>& materials = plugin.model.materials.items;
     if (materials.empty()) {
@@ -198,12 +158,13 @@ bool convertMaterials(const KVTPlugin& plugin, ImportScene& scene, MaterialPosit
     byModelIndex.assign(materials.size(), 0);
     for (std::size_t i = 0; i < materials.size(); ++i) {
         const ModelMaterial& model = materials[i];
-        const std::size_t sizeBefore = scene.materials.size();
-        SceneMaterial* material = findOrCreateMaterial(scene, platform::toUtf8(model.name.wide()));
+        std::size_t position = 0;
+        SceneMaterial* material =
+            findOrCreateMaterial(scene, platform::toUtf8(model.name.wide()), &position);
         if (material == nullptr) {
             continue;
         }
-        byModelIndex[i] = positions.positionOf(scene, material, sizeBefore);
+        byModelIndex[i] = position > kMaxPosition ? 0 : static_cast<int32_t>(position);
         copyMaterialValues(model, *material);
         if (!copyMaterialMaps(directory, model, *material)) {
             return false;
@@ -212,38 +173,42 @@ bool convertMaterials(const KVTPlugin& plugin, ImportScene& scene, MaterialPosit
     return true;
 }
 
-bool convertVertices(const ModelData& model, SceneMesh& mesh) {
-    int32_t vertexCapacity = kInitialCapacity;
-    for (const ModelVertex& vertex : model.vertices.items) {
-        const Vec3& p = vertex.position;
-        if (!pushVertex(mesh, p.x, p.y, p.z, vertexCapacity)) {
-            return false;
-        }
+// `count` entries made by `make(i)`, into an array of exactly that size.
+// Throws std::bad_alloc when the array cannot be had.
+template <class T, class Make>
+void fillArray(SceneArray<T>& array, std::size_t count, Make make) {
+    if (count > kSceneMaxEntries) {
+        throw std::bad_alloc();
     }
-    int32_t normalCapacity = kInitialCapacity;
-    for (const ModelVertex& vertex : model.vertices.items) {
-        const Vec3& n = vertex.normal;
-        if (!pushNormal(mesh, n.x, n.y, n.z, normalCapacity)) {
-            return false;
-        }
+    array.reserve(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        array.push_back(make(i));
     }
-    return true;
+}
+
+void convertVertices(const ModelData& model, SceneMesh& mesh) {
+    const std::vector<ModelVertex>& vertices = model.vertices.items;
+    fillArray(mesh.vertices, vertices.size(), [&](std::size_t i) {
+        const Vec3& p = vertices[i].position;
+        return sceneAxes(p.x, p.y, p.z);
+    });
+    fillArray(mesh.normals, vertices.size(), [&](std::size_t i) {
+        const Vec3& n = vertices[i].normal;
+        return sceneAxes(n.x, n.y, n.z);
+    });
 }
 
 // The first UV set's coordinates, v flipped (in double, after widening).
-bool convertUVs(const ModelData& model, SceneMesh& mesh) {
+void convertUVs(const ModelData& model, SceneMesh& mesh) {
     if (model.uvSets.items.empty()) {
-        return true;
+        return;
     }
-    int32_t uvCapacity = kInitialCapacity;
-    for (const UVCoord& coord : model.uvSets.items.front().coords) {
-        const double u = coord.u;
-        const double v = coord.v;
-        if (!pushUV(mesh, u, 1.0 - v, uvCapacity)) {
-            return false;
-        }
-    }
-    return true;
+    const std::vector<UVCoord>& coords = model.uvSets.items.front().coords;
+    fillArray(mesh.uvs, coords.size(), [&](std::size_t i) {
+        const double u = coords[i].u;
+        const double v = coords[i].v;
+        return SceneUV{u, 1.0 - v};
+    });
 }
 
 // What the polygons' indices are checked against.
@@ -264,88 +229,123 @@ int32_t sceneMaterialIndex(int32_t modelIndex, const PolygonBounds& bounds) {
                                                  : 0;
 }
 
-// One model polygon as a scene polygon. False when the polygon is left out:
-// no corners, or a corner naming a vertex outside the vertex table.
-bool makePolygon(const ModelMesh& mesh, const ModelPolygon& model, const PolygonBounds& bounds,
-                 ScenePolygon& polygon) {
-    const std::span<const int32_t> corners = mesh.corners(model);
+// Appends one model polygon to the scene mesh, whose arrays have room for it.
+// A polygon without corners, or with a corner naming a vertex outside the
+// vertex table, is left out.
+void appendModelPolygon(const ModelMesh& modelMesh, const ModelPolygon& model,
+                        const PolygonBounds& bounds, SceneMesh& mesh) {
+    const std::span<const int32_t> corners = modelMesh.corners(model);
     if (corners.empty()) {
-        return false;
+        return;
     }
     for (const int32_t vertex : corners) {
         if (!inRange(vertex, bounds.vertexCount)) {
-            return false;
+            return;
         }
     }
     // A polygon without layers has no UV index of its own: its corners use UV 0.
-    const std::span<const int32_t> uvIndices = mesh.uvIndicesOf(model, 0);
-    polygon.corners.reserve(corners.size());
+    const std::span<const int32_t> uvIndices = modelMesh.uvIndicesOf(model, 0);
+    const std::size_t firstCorner = mesh.corners.size();
     for (std::size_t k = 0; k < corners.size(); ++k) {
         const int32_t vertex = corners[k];
         int32_t uv = k < uvIndices.size() ? uvIndices[k] : 0;
         if (!inRange(uv, bounds.uvCount)) {
             uv = 0;
         }
-        polygon.corners.push_back(SceneCorner{vertex, vertex, uv, vertex});
+        mesh.corners.push_back(SceneCorner{vertex, vertex, uv, vertex});
     }
-    polygon.attributeA = 0;
-    polygon.attributeB = 1;
-    polygon.materialIndex = sceneMaterialIndex(model.materialIndex, bounds);
-    return true;
+    mesh.polygons.push_back(ScenePolygon{static_cast<uint32_t>(firstCorner),
+                                         static_cast<uint32_t>(corners.size()), 0, 1,
+                                         sceneMaterialIndex(model.materialIndex, bounds)});
 }
 
-// The first mesh's polygons.
-bool convertPolygons(const ModelData& model, const PolygonBounds& bounds, SceneMesh& mesh) {
+// The first mesh's polygons. The model's corner total bounds the scene's, so
+// both arrays are sized once and never grow.
+void convertPolygons(const ModelData& model, const PolygonBounds& bounds, SceneMesh& mesh) {
     if (model.meshes.items.empty()) {
-        return true;
+        return;
     }
-    int32_t polygonCapacity = kInitialCapacity;
     const ModelMesh& modelMesh = model.meshes.items.front();
-    for (const ModelPolygon& modelPolygon : modelMesh.polygons) {
-        ScenePolygon polygon;
-        if (!makePolygon(modelMesh, modelPolygon, bounds, polygon)) {
-            continue;
-        }
-        if (!pushPolygon(mesh, std::move(polygon), polygonCapacity)) {
-            return false;
-        }
+    if (modelMesh.polygons.size() > kSceneMaxEntries ||
+        modelMesh.vertexIndices.size() > kSceneMaxEntries) {
+        throw std::bad_alloc();
     }
-    return true;
+    mesh.polygons.reserve(modelMesh.polygons.size());
+    mesh.corners.reserve(modelMesh.vertexIndices.size());
+    for (const ModelPolygon& modelPolygon : modelMesh.polygons) {
+        appendModelPolygon(modelMesh, modelPolygon, bounds, mesh);
+    }
 }
 
-bool convertUnguarded(const KVTPlugin& plugin, ImportScene& scene, SceneMesh*& meshOut) {
-    MaterialPositions positions(scene);
-    const std::size_t sizeBefore = scene.materials.size();
+// Gives back the memory of a model array the conversion no longer needs.
+template <class T>
+void releaseModelArray(std::vector<T>& array) noexcept {
+    std::vector<T>().swap(array);
+}
+
+// Throws std::bad_alloc when memory runs out. With `releasable` (the model of
+// `plugin`), the model's vertices, UV sets and meshes are released as soon as
+// they have been copied, so model and scene never both hold all of the
+// geometry.
+bool convertUnguarded(const KVTPlugin& plugin, ModelData* releasable, ImportScene& scene,
+                      SceneMesh*& meshOut) {
     SceneMaterial* defaultMaterial = findOrCreateMaterial(scene, kDefaultMaterialName);
     if (defaultMaterial == nullptr) {
         return false;
     }
-    positions.positionOf(scene, defaultMaterial, sizeBefore);
     defaultMaterial->diffuseRed = 1.0;
     defaultMaterial->diffuseGreen = 1.0;
     defaultMaterial->diffuseBlue = 1.0;
 
     SceneOwner<SceneMesh> created = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    if (created == nullptr) {
+    SceneMesh* const mesh = created.get();
+    if (mesh == nullptr || !appendElement(scene.meshes, std::move(created))) {
         return false;
     }
-    SceneMesh& mesh = *created;
-    appendElement(scene.meshes, std::move(created));
-    meshOut = &mesh;
+    meshOut = mesh;
 
     std::vector<int32_t> materialPositions;
-    if (!convertMaterials(plugin, scene, positions, materialPositions)) {
+    if (!convertMaterials(plugin, scene, materialPositions)) {
         return false;
     }
     const ModelData& model = plugin.model;
-    if (!convertVertices(model, mesh) || !convertUVs(model, mesh)) {
-        return false;
-    }
     PolygonBounds bounds;
     bounds.vertexCount = model.vertices.items.size();
     bounds.uvCount = model.uvSets.items.empty() ? 0 : model.uvSets.items.front().coords.size();
     bounds.materialPositions = &materialPositions;
-    return convertPolygons(model, bounds, mesh);
+    convertVertices(model, *mesh);
+    if (releasable != nullptr) {
+        releaseModelArray(releasable->vertices.items);
+        releaseModelArray(releasable->vertexWeights);
+    }
+    convertUVs(model, *mesh);
+    if (releasable != nullptr) {
+        releaseModelArray(releasable->uvSets.items);
+    }
+    convertPolygons(model, bounds, *mesh);
+    if (releasable != nullptr) {
+        releaseModelArray(releasable->meshes.items);
+    }
+    return true;
+}
+
+// Runs the conversion; see convertModelToScene.
+bool convert(const KVTPlugin& plugin, ModelData* releasable, ImportScene& scene) noexcept {
+    SceneMesh* mesh = nullptr;
+    bool converted = false;
+    try {
+        converted = convertUnguarded(plugin, releasable, scene, mesh);
+    } catch (const std::bad_alloc&) {
+        converted = false;
+    } catch (const std::length_error&) {
+        converted = false;
+    }
+    // Tells the host to derive normals itself; also true of a mesh whose
+    // conversion stopped before its normals.
+    if (mesh != nullptr && mesh->normals.empty()) {
+        mesh->hostDerivesNormals = true;
+    }
+    return converted;
 }
 
 }  // namespace
@@ -388,21 +388,11 @@ bool diffuseTexturePath(std::u16string_view directory, const ModelMaterial& mate
 }
 
 bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept {
-    SceneMesh* mesh = nullptr;
-    bool converted = false;
-    try {
-        converted = convertUnguarded(plugin, scene, mesh);
-    } catch (const std::bad_alloc&) {
-        converted = false;
-    } catch (const std::length_error&) {
-        converted = false;
-    }
-    // Tells the host to derive normals itself; also true of a mesh whose
-    // conversion stopped before its normals.
-    if (mesh != nullptr && mesh->normals.empty()) {
-        mesh->hsmtFlag = true;
-    }
-    return converted;
+    return convert(plugin, nullptr, scene);
+}
+
+bool convertAndReleaseModel(KVTPlugin& plugin, ImportScene& scene) noexcept {
+    return convert(plugin, &plugin.model, scene);
 }
 
 }  // namespace quillmesh

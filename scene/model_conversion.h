@@ -65,6 +65,11 @@ bool diffuseTexturePath(std::u16string_view directory, const ModelMaterial& mate
 // scene then holds what was built so far.
 bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept;
 
+// The same conversion, releasing the model's vertices, UV sets and meshes as
+// soon as each has been copied (the import's own path, which needs the model
+// no longer).
+bool convertAndReleaseModel(KVTPlugin& plugin, ImportScene& scene) noexcept;
+
 // The stages between a successful parse and the conversion, in order: embedded files and texture
 // names resolved against the folder of `sourcePath` through `files`, then the post-load steps
 // (normals, use counts, weights, name clean-up). A step that runs out of memory leaves the model

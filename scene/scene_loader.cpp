@@ -34,7 +34,7 @@ ImportScene* loadSceneFromModelFile(const char16_t* path) {
         return nullptr;
     }
     finishLoadedModel(plugin.model, plugin.sourcePath, systemFileSystem());
-    convertModelToScene(plugin, *scene);
+    convertAndReleaseModel(plugin, *scene);
     return scene.release();
 }
 

@@ -2,8 +2,10 @@
 
 #include <bit>
 #include <cstdint>
+#include <cstring>
 #include <exception>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <span>
@@ -188,10 +190,9 @@ void appendObject(const Suites& suites, const OwnedList& list, HostKey classKey,
     suites.list.putObject(list.get(), classKey, object.get());
 }
 
-// Little-endian bytes written into a zero-filled buffer from the scene
-// allocation gate. Every write is bounds-checked; a block that was not
-// filled exactly is never put.
-class ByteBlock {
+// A block's bytes, from the scene allocation gate and not zero-filled: every
+// byte is written by the block's encoder.
+class BlockBuffer {
   public:
     // False when entries x entryBytes does not fit the host's 32-bit length
     // or the gate refuses the buffer.
@@ -199,88 +200,105 @@ class ByteBlock {
         if (entryBytes == 0 || entries > kMaxBlockBytes / entryBytes) {
             return false;
         }
+        size_ = entries * entryBytes;
         try {
-            bytes_.assign(entries * entryBytes, 0);
+            bytes_.reset(static_cast<uint8_t*>(sceneAllocate(size_ == 0 ? 1 : size_)));
         } catch (const std::bad_alloc&) {
             return false;
         }
         return true;
     }
-
-    void int32(int32_t value) { uint32(static_cast<uint32_t>(value)); }
-    void uint32(uint32_t value) {
-        for (int shift = 0; shift < 32; shift += 8) {
-            byte(static_cast<uint8_t>(value >> shift));
-        }
-    }
-    void float64(double value) {
-        const uint64_t bits = std::bit_cast<uint64_t>(value);
-        for (int shift = 0; shift < 64; shift += 8) {
-            byte(static_cast<uint8_t>(bits >> shift));
-        }
-    }
-    void vector3(const SceneVector3& value) {
-        float64(value.x);
-        float64(value.y);
-        float64(value.z);
-    }
-    // Reserved bytes: left as the zeros the buffer was filled with.
-    void skip(std::size_t count) {
-        if (count > bytes_.size() - cursor_) {
-            overrun_ = true;
-            cursor_ = bytes_.size();
-            return;
-        }
-        cursor_ += count;
-    }
-
-    bool complete() const { return !overrun_ && cursor_ == bytes_.size(); }
-    std::span<const uint8_t> bytes() const { return bytes_; }
+    uint8_t* data() { return bytes_.get(); }
+    std::span<const uint8_t> bytes() const { return {bytes_.get(), size_}; }
 
   private:
-    void byte(uint8_t value) {
-        if (cursor_ >= bytes_.size()) {
-            overrun_ = true;
-            return;
-        }
-        bytes_[cursor_++] = value;
-    }
-
-    SceneArray<uint8_t> bytes_;
-    std::size_t cursor_ = 0;
-    bool overrun_ = false;
+    struct Release {
+        void operator()(uint8_t* memory) const noexcept { sceneRelease(memory); }
+    };
+    std::unique_ptr<uint8_t[], Release> bytes_;
+    std::size_t size_ = 0;
 };
 
-// Fills one block with an entry per element and puts it. False when its
-// buffer cannot be obtained.
-template <class Entry, class Fill>
+// Little-endian stores; each returns the position after what it wrote.
+uint8_t* storeU32(uint8_t* out, uint32_t value) {
+    for (int i = 0; i < 4; ++i) {
+        out[i] = static_cast<uint8_t>(value >> (8 * i));
+    }
+    return out + 4;
+}
+uint8_t* storeI32(uint8_t* out, int32_t value) {
+    return storeU32(out, static_cast<uint32_t>(value));
+}
+uint8_t* storeF64(uint8_t* out, double value) {
+    const uint64_t bits = std::bit_cast<uint64_t>(value);
+    for (int i = 0; i < 8; ++i) {
+        out[i] = static_cast<uint8_t>(bits >> (8 * i));
+    }
+    return out + 8;
+}
+uint8_t* storeVector3(uint8_t* out, const SceneVector3& value) {
+    return storeF64(storeF64(storeF64(out, value.x), value.y), value.z);
+}
+uint8_t* storeZeros(uint8_t* out, std::size_t count) {
+    std::memset(out, 0, count);
+    return out + count;
+}
+
+// Scene arrays whose entries are, byte for byte, the block's little-endian
+// records on a little-endian machine: such a block is put straight from the
+// array, with no buffer in between.
+constexpr bool kLittleEndian = std::endian::native == std::endian::little;
+template <class T>
+constexpr bool kStoredAsBlock = false;
+template <>
+constexpr bool kStoredAsBlock<SceneVector3> = kLittleEndian;
+template <>
+constexpr bool kStoredAsBlock<SceneUV> = kLittleEndian;
+template <>
+constexpr bool kStoredAsBlock<SceneCorner> = kLittleEndian;
+static_assert(sizeof(SceneVector3) == kVector3Bytes && sizeof(SceneUV) == kUVBytes &&
+              sizeof(SceneCorner) == kCornerRecordBytes);
+
+// Puts one block with an entry per element of `entries`: the array's own
+// bytes when they are the block's, else encoded by `store`. False when the
+// block would not fit the host's 32-bit data length or its buffer cannot be
+// obtained.
+template <class Entry, class Store>
 bool putBlock(const Puts& puts, HostKey blockKey, std::span<const Entry> entries,
-              std::size_t entryBytes, Fill fill) {
-    ByteBlock block;
+              std::size_t entryBytes, Store store) {
+    if (entries.size() > kMaxBlockBytes / entryBytes) {
+        return false;
+    }
+    if constexpr (kStoredAsBlock<Entry>) {
+        if (sizeof(Entry) == entryBytes) {
+            puts.data(blockKey, std::span(reinterpret_cast<const uint8_t*>(entries.data()),
+                                          entries.size_bytes()));
+            return true;
+        }
+    }
+    BlockBuffer block;
     if (!block.allocate(entries.size(), entryBytes)) {
         return false;
     }
+    uint8_t* out = block.data();
     for (const Entry& entry : entries) {
-        fill(block, entry);
-    }
-    if (!block.complete()) {
-        return false;
+        out = store(out, entry);
     }
     puts.data(blockKey, block.bytes());
     return true;
 }
 
-// The sum of the mesh's corner counts, saturating (a real mesh cannot come
-// near: every corner is 16 bytes of memory).
-std::size_t cornerTotal(const SceneMesh& mesh) {
-    std::size_t total = 0;
+// Whether the mesh's polygons use its corner array in order, each following
+// the previous, and use all of it: the "faci" block is then the corner array.
+bool cornersInPolygonOrder(const SceneMesh& mesh) {
+    std::size_t next = 0;
     for (const ScenePolygon& polygon : mesh.polygons) {
-        const std::size_t count = polygon.cornerCount();
-        total = count > std::numeric_limits<std::size_t>::max() - total
-                    ? std::numeric_limits<std::size_t>::max()
-                    : total + count;
+        if (polygon.firstCorner != next || polygon.cornerCount > mesh.corners.size() - next) {
+            return false;
+        }
+        next += polygon.cornerCount;
     }
-    return total;
+    return next == mesh.corners.size();
 }
 
 bool putMatrix(const Suites& suites, const Puts& puts, const SceneMatrix& matrix) {
@@ -409,7 +427,7 @@ bool writeLight(const Suites& suites, const OwnedList& lights, const SceneLight&
     puts.number(key("irad"), light.innerRadius);
     puts.number(key("mult"), light.multiplier);
     puts.integer(key("Type"), light.type);
-    puts.integer(key("ison"), light.isonFlag ? 1 : 0);
+    puts.integer(key("ison"), light.switchedOn ? 1 : 0);
     puts.number(key("ssml"), light.ssmlValue);
     if (!putPreservation(suites, puts, light.preservation.get())) {
         return false;
@@ -443,17 +461,102 @@ bool writeCamera(const Suites& suites, const OwnedList& cameras, const SceneCame
     return true;
 }
 
-bool writeMesh(const SceneWriterContext& context, const Suites& suites, const OwnedList& meshes,
-               const SceneMesh& mesh) {
+// Releases an array whose block has been put, when the writer may.
+template <class T>
+void releaseWritten(SceneMesh* releasable, SceneArray<T> SceneMesh::*array) noexcept {
+    if (releasable != nullptr) {
+        SceneArray<T>().swap(releasable->*array);
+    }
+}
+
+// The mesh's geometry blocks, each only when present; the first one that
+// cannot be put ends this mesh's geometry. With `releasable` (the same mesh),
+// each array is released once its block is put.
+void putGeometry(const Puts& puts, const SceneMesh& mesh, SceneMesh* releasable) {
+    const auto vector3 = [](uint8_t* out, const SceneVector3& entry) {
+        return storeVector3(out, entry);
+    };
+    using Vectors = std::span<const SceneVector3>;
+    using Lines = std::span<const SceneLine>;
+    if (!mesh.vertices.empty() &&
+        !putBlock(puts, key("verl"), Vectors(mesh.vertices), kVector3Bytes, vector3)) {
+        return;
+    }
+    releaseWritten(releasable, &SceneMesh::vertices);
+    if (!mesh.normals.empty() &&
+        !putBlock(puts, key("nrml"), Vectors(mesh.normals), kVector3Bytes, vector3)) {
+        return;
+    }
+    releaseWritten(releasable, &SceneMesh::normals);
+    if (!mesh.lines.empty() && !putBlock(puts, key("lnfl"), Lines(mesh.lines), kVector3Bytes,
+                                         [](uint8_t* out, const SceneLine& line) {
+                                             return storeVector3(out, line.second);
+                                         })) {
+        return;
+    }
+    if (!mesh.lines.empty() && !putBlock(puts, key("lncl"), Lines(mesh.lines), kVector3Bytes,
+                                         [](uint8_t* out, const SceneLine& line) {
+                                             return storeVector3(out, line.first);
+                                         })) {
+        return;
+    }
+    releaseWritten(releasable, &SceneMesh::lines);
+    if (!mesh.vertexVectors.empty() &&
+        !putBlock(puts, key("vnvl"), Vectors(mesh.vertexVectors), kVector3Bytes, vector3)) {
+        return;
+    }
+    releaseWritten(releasable, &SceneMesh::vertexVectors);
+    if (!mesh.uvs.empty() && putBlock(puts, key("uvl "), std::span<const SceneUV>(mesh.uvs),
+                                      kUVBytes, [](uint8_t* out, const SceneUV& uv) {
+                                          return storeF64(storeF64(out, uv.u), uv.v);
+                                      })) {
+        releaseWritten(releasable, &SceneMesh::uvs);
+    }
+}
+
+// "facl" and "faci", or nothing (false) when the polygons do not use the
+// corner array in order, a block would not fit the host's 32-bit data length
+// or the polygon block's buffer cannot be obtained.
+bool putPolygons(const Puts& puts, const SceneMesh& mesh, SceneMesh* releasable) {
+    if (!cornersInPolygonOrder(mesh) || mesh.corners.size() > kMaxBlockBytes / kCornerRecordBytes) {
+        return false;
+    }
+    BlockBuffer polygonBlock;
+    if (!polygonBlock.allocate(mesh.polygons.size(), kPolygonRecordBytes)) {
+        return false;
+    }
+    uint8_t* out = polygonBlock.data();
+    for (const ScenePolygon& polygon : mesh.polygons) {
+        out = storeU32(out, polygon.cornerCount);
+        out = storeZeros(out, kPolygonGapBytes);
+        out = storeI32(out, polygon.attributeA);
+        out = storeI32(out, polygon.attributeB);
+        out = storeI32(out, polygon.materialIndex);
+        out = storeZeros(out, kPolygonTailBytes);
+    }
+    puts.data(key("facl"), polygonBlock.bytes());
+    releaseWritten(releasable, &SceneMesh::polygons);
+    putBlock(puts, key("faci"), std::span<const SceneCorner>(mesh.corners), kCornerRecordBytes,
+             [](uint8_t* out, const SceneCorner& corner) {
+                 out = storeI32(out, corner.vertex);
+                 out = storeI32(out, corner.normal);
+                 out = storeI32(out, corner.uv);
+                 return storeI32(out, corner.auxiliary);
+             });
+    releaseWritten(releasable, &SceneMesh::corners);
+    return true;
+}
+
+bool writeMesh(const Suites& suites, const OwnedList& meshes, const SceneMesh& mesh,
+               SceneMesh* releasable) {
     OwnedDescriptor descriptor(suites);
     if (!descriptor) {
         return false;
     }
     const Puts puts(suites, descriptor.get());
     puts.string(key("Nm  "), mesh.name.view());
-    writeMeshGeometry(context, mesh, descriptor.get());
-    const std::size_t corners = cornerTotal(mesh);
-    if (corners != 0 && !writePolygons(context, mesh, corners, descriptor.get())) {
+    putGeometry(puts, mesh, releasable);
+    if (!mesh.corners.empty() && !putPolygons(puts, mesh, releasable)) {
         return false;
     }
     if (!putMatrix(suites, puts, mesh.matrix)) {
@@ -463,7 +566,7 @@ bool writeMesh(const SceneWriterContext& context, const Suites& suites, const Ow
     puts.integer(key("hidn"), mesh.hidden);
     puts.integer(key("shdw"), mesh.shadow);
     puts.boolean(key("hmat"), mesh.hmatFlag);
-    puts.boolean(key("hsmt"), mesh.hsmtFlag);
+    puts.boolean(key("hsmt"), mesh.hostDerivesNormals);
     puts.boolean(key("misv"), mesh.misvFlag);
     puts.boolean(key("misc"), mesh.miscFlag);
     puts.boolean(key("miss"), mesh.missFlag);
@@ -655,84 +758,18 @@ bool writeList(const Suites& suites, const Puts& root, HostKey listKey, const Sc
 void writeMeshGeometry(const SceneWriterContext& context, const SceneMesh& mesh,
                        DescriptorRef meshDescriptor) {
     const std::optional<Suites> suites = usableSuites(context);
-    if (!suites) {
-        return;
-    }
-    const Puts puts(*suites, meshDescriptor);
-    const auto vector3 = [](ByteBlock& block, const SceneVector3& entry) { block.vector3(entry); };
-    using Vectors = std::span<const SceneVector3>;
-    using Lines = std::span<const SceneLine>;
-    // Each block only when present; the first one whose buffer cannot be
-    // obtained ends this mesh's geometry.
-    if (!mesh.vertices.empty() &&
-        !putBlock(puts, key("verl"), Vectors(mesh.vertices), kVector3Bytes, vector3)) {
-        return;
-    }
-    if (!mesh.normals.empty() &&
-        !putBlock(puts, key("nrml"), Vectors(mesh.normals), kVector3Bytes, vector3)) {
-        return;
-    }
-    if (!mesh.lines.empty() &&
-        !putBlock(puts, key("lnfl"), Lines(mesh.lines), kVector3Bytes,
-                  [](ByteBlock& block, const SceneLine& line) { block.vector3(line.second); })) {
-        return;
-    }
-    if (!mesh.lines.empty() &&
-        !putBlock(puts, key("lncl"), Lines(mesh.lines), kVector3Bytes,
-                  [](ByteBlock& block, const SceneLine& line) { block.vector3(line.first); })) {
-        return;
-    }
-    if (!mesh.vertexVectors.empty() &&
-        !putBlock(puts, key("vnvl"), Vectors(mesh.vertexVectors), kVector3Bytes, vector3)) {
-        return;
-    }
-    if (!mesh.uvs.empty()) {
-        putBlock(puts, key("uvl "), std::span<const SceneUV>(mesh.uvs), kUVBytes,
-                 [](ByteBlock& block, const SceneUV& uv) {
-                     block.float64(uv.u);
-                     block.float64(uv.v);
-                 });
+    if (suites) {
+        putGeometry(Puts(*suites, meshDescriptor), mesh, nullptr);
     }
 }
 
 bool writePolygons(const SceneWriterContext& context, const SceneMesh& mesh,
-                   std::size_t totalCorners, DescriptorRef meshDescriptor) {
+                   DescriptorRef meshDescriptor) {
     const std::optional<Suites> suites = usableSuites(context);
-    if (!suites || totalCorners != cornerTotal(mesh)) {
+    if (!suites) {
         return false;
     }
-    if (totalCorners == 0) {
-        return true;
-    }
-    // Both buffers first, the corner block's (which bounds every corner count
-    // by kMaxBlockBytes / 16) before the polygon block is filled.
-    ByteBlock cornerBlock;
-    ByteBlock polygonBlock;
-    if (!cornerBlock.allocate(totalCorners, kCornerRecordBytes) ||
-        !polygonBlock.allocate(mesh.polygons.size(), kPolygonRecordBytes)) {
-        return false;
-    }
-    for (const ScenePolygon& polygon : mesh.polygons) {
-        polygonBlock.int32(static_cast<int32_t>(polygon.cornerCount()));
-        polygonBlock.skip(kPolygonGapBytes);
-        polygonBlock.int32(polygon.attributeA);
-        polygonBlock.int32(polygon.attributeB);
-        polygonBlock.int32(polygon.materialIndex);
-        polygonBlock.skip(kPolygonTailBytes);
-        for (const SceneCorner& corner : polygon.corners) {
-            cornerBlock.int32(corner.vertex);
-            cornerBlock.int32(corner.normal);
-            cornerBlock.int32(corner.uv);
-            cornerBlock.int32(corner.auxiliary);
-        }
-    }
-    if (!polygonBlock.complete() || !cornerBlock.complete()) {
-        return false;
-    }
-    const Puts puts(*suites, meshDescriptor);
-    puts.data(key("facl"), polygonBlock.bytes());
-    puts.data(key("faci"), cornerBlock.bytes());
-    return true;
+    return mesh.corners.empty() || putPolygons(Puts(*suites, meshDescriptor), mesh, nullptr);
 }
 
 DescriptorRef writeKeyTrack(const SceneWriterContext& context, const SceneKeyTrack& track) {
@@ -787,9 +824,13 @@ DescriptorRef writePreservation(const SceneWriterContext& context,
     return buildPreservation(*suites, record);
 }
 
-bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,
-                          HostHandle* out) {
-    if (scene == nullptr || out == nullptr) {
+namespace {
+
+// The scene descriptor of `scene`; with `releasable` (the same scene), each
+// mesh's geometry is released as soon as the host holds its copy.
+bool writeScene(const SceneWriterContext& context, const ImportScene& scene,
+                ImportScene* releasable, HostHandle* out) {
+    if (out == nullptr) {
         return false;
     }
     const std::optional<Suites> found = usableSuites(context);
@@ -804,27 +845,39 @@ bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* 
         return false;
     }
     const Puts puts(suites, root.get());
-    putRootValues(puts, *scene);
-    if (!writeGeoLocation(suites, puts, scene->geoLocation.get())) {
+    putRootValues(puts, scene);
+    if (!writeGeoLocation(suites, puts, scene.geoLocation.get())) {
         return false;
     }
-    const bool written = writeList(suites, puts, key("lite"), scene->lights,
+    const auto writeMeshes = [&]() {
+        OwnedList list(suites);
+        if (!list) {
+            return false;
+        }
+        for (std::size_t i = 0; i < scene.meshes.size(); ++i) {
+            SceneMesh* const releasableMesh =
+                releasable == nullptr ? nullptr : &releasable->meshes[i];
+            if (!writeMesh(suites, list, scene.meshes[i], releasableMesh)) {
+                return false;
+            }
+        }
+        puts.list(key("mshl"), list);
+        return true;
+    };
+    const bool written = writeList(suites, puts, key("lite"), scene.lights,
                                    [&](const OwnedList& list, const SceneLight& light) {
                                        return writeLight(suites, list, light);
                                    }) &&
-                         writeList(suites, puts, key("caml"), scene->cameras,
+                         writeList(suites, puts, key("caml"), scene.cameras,
                                    [&](const OwnedList& list, const SceneCamera& camera) {
                                        return writeCamera(suites, list, camera);
                                    }) &&
-                         writeList(suites, puts, key("mshl"), scene->meshes,
-                                   [&](const OwnedList& list, const SceneMesh& mesh) {
-                                       return writeMesh(context, suites, list, mesh);
-                                   }) &&
-                         writeList(suites, puts, key("mtll"), scene->materials,
+                         writeMeshes() &&
+                         writeList(suites, puts, key("mtll"), scene.materials,
                                    [&](const OwnedList& list, const SceneMaterial& material) {
                                        return writeMaterial(suites, list, material);
                                    }) &&
-                         writeList(suites, puts, key("KeFL"), scene->keySets,
+                         writeList(suites, puts, key("KeFL"), scene.keySets,
                                    [&](const OwnedList& list, const SceneKeySet& keySet) {
                                        return writeKeySet(context, suites, list, keySet);
                                    });
@@ -832,6 +885,9 @@ bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* 
         return false;
     }
     puts.integer(key("plyc"), 0);
+    if (context.finishRoot && !context.finishRoot(root.get())) {
+        return false;
+    }
     HostHandle handle = nullptr;
     suites.descriptor.asHandle(root.get(), &handle);
     if (handle == nullptr) {
@@ -839,6 +895,18 @@ bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* 
     }
     *out = handle;
     return true;
+}
+
+}  // namespace
+
+bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,
+                          HostHandle* out) {
+    return scene != nullptr && writeScene(context, *scene, nullptr, out);
+}
+
+bool writeSceneDescriptorReleasingGeometry(const SceneWriterContext& context, ImportScene& scene,
+                                           HostHandle* out) {
+    return writeScene(context, scene, &scene, out);
 }
 
 }  // namespace quillmesh

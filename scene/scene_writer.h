@@ -13,6 +13,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "hostapi/host_api.h"
 #include "scene/descriptor_suites.h"
@@ -26,6 +27,9 @@ struct ScenePreservation;
 
 struct SceneWriterContext {
     DescriptorSuites suites;
+    // When set, called with the root descriptor once every scene value is on
+    // it, just before it is flattened; false fails the write.
+    std::function<bool(DescriptorRef root)> finishRoot{};
 };
 
 // Builds and flattens the scene descriptor. On success *out holds a new
@@ -37,6 +41,13 @@ struct SceneWriterContext {
 bool writeSceneDescriptor(const SceneWriterContext& context, const ImportScene* scene,
                           HostHandle* out);
 
+// The same descriptor, built from a scene that is not needed afterwards: each
+// mesh's geometry arrays are released as soon as the host holds its copy of
+// them, so the scene's geometry, the host's and the flattened descriptor are
+// never all in memory together.
+bool writeSceneDescriptorReleasingGeometry(const SceneWriterContext& context, ImportScene& scene,
+                                           HostHandle* out);
+
 // Puts the mesh's geometry blocks "verl", "nrml", "lnfl", "lncl", "vnvl" and
 // "uvl " (each only when present) on meshDescriptor. When a block's buffer
 // cannot be obtained, or its length would not fit the host's 32-bit data
@@ -45,11 +56,12 @@ void writeMeshGeometry(const SceneWriterContext& context, const SceneMesh& mesh,
                        DescriptorRef meshDescriptor);
 
 // Puts "facl" (when the mesh has polygons) and "faci" on meshDescriptor; puts
-// nothing when totalCorners is 0. False, putting nothing, when totalCorners is
-// not the sum of the polygons' corner counts, a buffer cannot be obtained or
-// a block would not fit the host's 32-bit data length.
+// nothing when the mesh has no corners. False, putting nothing, when the
+// polygons do not use the mesh's corner array in order (each polygon's
+// corners following the previous one's, all of it used), a buffer cannot be
+// obtained or a block would not fit the host's 32-bit data length.
 bool writePolygons(const SceneWriterContext& context, const SceneMesh& mesh,
-                   std::size_t totalCorners, DescriptorRef meshDescriptor);
+                   DescriptorRef meshDescriptor);
 
 DescriptorRef writeKeyTrack(const SceneWriterContext& context, const SceneKeyTrack& track);
 

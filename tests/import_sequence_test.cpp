@@ -37,32 +37,26 @@ ImportScene* triangleScene(const char16_t*) {
         quillmesh::releaseImportScene(scene);
         return nullptr;
     }
-    int32_t vertexCapacity = 8;
-    int32_t normalCapacity = 8;
-    int32_t polygonCapacity = 8;
-    bool ok = quillmesh::pushVertex(*mesh, 0, 0, 0, vertexCapacity) &&
-              quillmesh::pushVertex(*mesh, 1, 0, 0, vertexCapacity) &&
-              quillmesh::pushVertex(*mesh, 0, 1, 0, vertexCapacity);
-    for (int i = 0; ok && i < 3; ++i) {
-        ok = quillmesh::pushNormal(*mesh, 0, 0, 1, normalCapacity);
-    }
-    if (ok) {
-        quillmesh::ScenePolygon polygon;
-        try {
-            for (int32_t corner = 0; corner < 3; ++corner) {
-                polygon.corners.push_back(quillmesh::SceneCorner{corner, corner, 0, corner});
-            }
-            polygon.attributeB = 1;
-            ok = quillmesh::pushPolygon(*mesh, std::move(polygon), polygonCapacity);
-        } catch (const std::bad_alloc&) {
-            ok = false;
+    bool ok = true;
+    try {
+        const double positions[3][2] = {{0, 0}, {1, 0}, {0, 1}};
+        for (const auto& xy : positions) {
+            mesh->vertices.push_back(quillmesh::sceneAxes(xy[0], xy[1], 0));
+            mesh->normals.push_back(quillmesh::sceneAxes(0, 0, 1));
         }
+    } catch (const std::bad_alloc&) {
+        ok = false;
     }
+    const quillmesh::SceneCorner corners[] = {{0, 0, 0, 0}, {1, 1, 0, 1}, {2, 2, 0, 2}};
+    ok = ok && quillmesh::appendPolygon(*mesh, corners, 0, 1, 0);
     if (!ok) {
         quillmesh::releaseImportScene(scene);
         return nullptr;
     }
-    quillmesh::appendElement(scene->meshes, std::move(mesh));
+    if (!quillmesh::appendElement(scene->meshes, std::move(mesh))) {
+        quillmesh::releaseImportScene(scene);
+        return nullptr;
+    }
     return scene;
 }
 

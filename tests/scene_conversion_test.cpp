@@ -175,8 +175,9 @@ std::vector<int32_t> materialIndices(const SceneMesh& mesh) {
     return out;
 }
 
-std::vector<SceneCorner> cornersOf(const ScenePolygon& polygon) {
-    return {polygon.corners.begin(), polygon.corners.end()};
+std::vector<SceneCorner> cornersOf(const SceneMesh& mesh, const ScenePolygon& polygon) {
+    const std::span<const SceneCorner> corners = mesh.cornersOf(polygon);
+    return {corners.begin(), corners.end()};
 }
 
 TEST(SceneConversion, TwoMaterialsGiveThreeSceneMaterialsAndShiftedIndices) {
@@ -240,7 +241,7 @@ TEST(SceneConversion, PositionsAndNormalsSwapAxesAndUVsFlipV) {
               (std::vector<SceneUV>{{0.25, 0.75},
                                     {0.0, 0.0},
                                     {static_cast<double>(0.1f), 1.0 - static_cast<double>(0.3f)}}));
-    EXPECT_FALSE(mesh.hsmtFlag) << "every vertex gave a normal";
+    EXPECT_FALSE(mesh.hostDerivesNormals) << "every vertex gave a normal";
     EXPECT_TRUE(mesh.polygons.empty());
 }
 
@@ -252,7 +253,7 @@ TEST(SceneConversion, ModelWithoutVerticesMarksTheMeshForHostNormals) {
     ASSERT_NE(result.mesh, nullptr);
     EXPECT_TRUE(result.mesh->vertices.empty());
     EXPECT_TRUE(result.mesh->normals.empty());
-    EXPECT_TRUE(result.mesh->hsmtFlag);
+    EXPECT_TRUE(result.mesh->hostDerivesNormals);
 }
 
 TEST(SceneConversion, MaterialValuesAreConvertedInSinglePrecision) {
@@ -322,7 +323,7 @@ TEST(SceneConversion, OnlyTheFirstMeshAndTheFirstUVSetAreCarriedOver) {
     ASSERT_TRUE(result.succeeded);
     const SceneMesh& mesh = *result.mesh;
     ASSERT_EQ(mesh.polygons.size(), 1u);
-    EXPECT_EQ(cornersOf(mesh.polygons[0]),
+    EXPECT_EQ(cornersOf(mesh, mesh.polygons[0]),
               (std::vector<SceneCorner>{{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 1, 2}}));
     EXPECT_EQ(std::vector<SceneUV>(mesh.uvs.begin(), mesh.uvs.end()),
               (std::vector<SceneUV>{{0.0, 1.0}, {1.0, 1.0}}));
@@ -565,8 +566,8 @@ TEST(SceneConversion, PolygonsNamingVerticesOutsideTheTableAreLeftOut) {
     const Converted result = convert(model.plugin);
     ASSERT_TRUE(result.succeeded);
     ASSERT_EQ(result.mesh->polygons.size(), 2u);
-    EXPECT_EQ(result.mesh->polygons[0].corners[0].vertex, 0);
-    EXPECT_EQ(result.mesh->polygons[1].corners[0].vertex, 2);
+    EXPECT_EQ(result.mesh->cornersOf(result.mesh->polygons[0])[0].vertex, 0);
+    EXPECT_EQ(result.mesh->cornersOf(result.mesh->polygons[1])[0].vertex, 2);
 }
 
 TEST(SceneConversion, OutOfRangeMaterialAndUVIndicesGiveZero) {
@@ -600,7 +601,7 @@ TEST(SceneConversion, OutOfRangeMaterialAndUVIndicesGiveZero) {
         const ScenePolygon& polygon = result.mesh->polygons[i];
         EXPECT_EQ(polygon.materialIndex, cases[i].sceneMaterial);
         std::vector<int32_t> uvs;
-        for (const SceneCorner& corner : polygon.corners) {
+        for (const SceneCorner& corner : result.mesh->cornersOf(polygon)) {
             uvs.push_back(corner.uv);
         }
         EXPECT_EQ(uvs, cases[i].sceneUVs);
@@ -625,7 +626,7 @@ TEST(SceneConversion, CornersWithoutAUVIndexUseUVZero) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(i);
         std::vector<int32_t> uvs;
-        for (const SceneCorner& corner : result.mesh->polygons[i].corners) {
+        for (const SceneCorner& corner : result.mesh->cornersOf(result.mesh->polygons[i])) {
             uvs.push_back(corner.uv);
         }
         EXPECT_EQ(uvs, expected[i]);
@@ -665,8 +666,8 @@ TEST(SceneConversion, CornerCountIsBoundedByTheVertexIndices) {
     ASSERT_TRUE(result.succeeded);
     std::vector<std::size_t> got;
     for (const ScenePolygon& polygon : result.mesh->polygons) {
-        got.push_back(polygon.cornerCount());
-        for (const SceneCorner& corner : polygon.corners) {
+        got.push_back(polygon.cornerCount);
+        for (const SceneCorner& corner : result.mesh->cornersOf(polygon)) {
             EXPECT_EQ(corner.normal, corner.vertex);
             EXPECT_EQ(corner.auxiliary, corner.vertex);
         }
@@ -720,10 +721,10 @@ TEST(SceneConversion, MemoryRunningOutAtAnyPointLeavesAConsistentScene) {
             EXPECT_EQ(scene->meshes.first()->polygons.size(), 10u);
         }
         if (const SceneMesh* sceneMesh = scene->meshes.first()) {
-            EXPECT_EQ(sceneMesh->hsmtFlag, sceneMesh->normals.empty());
+            EXPECT_EQ(sceneMesh->hostDerivesNormals, sceneMesh->normals.empty());
             for (const ScenePolygon& polygon : sceneMesh->polygons) {
                 EXPECT_LT(static_cast<std::size_t>(polygon.materialIndex), scene->materials.size());
-                for (const SceneCorner& corner : polygon.corners) {
+                for (const SceneCorner& corner : sceneMesh->cornersOf(polygon)) {
                     EXPECT_LT(static_cast<std::size_t>(corner.vertex), sceneMesh->vertices.size());
                     EXPECT_LT(static_cast<std::size_t>(corner.uv), sceneMesh->uvs.size());
                 }

@@ -53,7 +53,7 @@ TEST(SceneModel, ReleasingAFilledSceneGivesBackEveryAllocation) {
     }
     SceneOwner<SceneMesh> mesh = createSceneMesh("mesh", 3, 2, 3, 3, 1, 1);
     ASSERT_NE(mesh, nullptr);
-    mesh->polygons[0].corners.resize(4);
+    ASSERT_TRUE(appendPolygon(*mesh, std::vector<SceneCorner>(4), 0, 1, 0));
     mesh->preservation = makeSceneRecord<ScenePreservation>();
     mesh->preservation->extraData.emplace(std::string(100, 'x'));
     appendElement(scene->meshes, std::move(mesh));
@@ -246,7 +246,7 @@ TEST(SceneModel, MeshWithAllCountsZeroHasNoArraysAndTheMeshDefaults) {
     EXPECT_EQ(mesh->shadow, 1);
     EXPECT_EQ(mesh->matrix, SceneMatrix{});
     EXPECT_FALSE(mesh->hmatFlag);
-    EXPECT_FALSE(mesh->hsmtFlag);
+    EXPECT_FALSE(mesh->hostDerivesNormals);
     EXPECT_FALSE(mesh->misvFlag);
     EXPECT_TRUE(mesh->miscFlag);
     EXPECT_TRUE(mesh->missFlag);
@@ -264,7 +264,7 @@ TEST(SceneModel, MeshArraysHaveExactlyTheirPositiveCounts) {
     EXPECT_EQ(mesh->lines.size(), 7u);
     EXPECT_EQ(mesh->vertexVectors.size(), 8u);
     EXPECT_EQ(mesh->vertices.capacity(), 3u);
-    EXPECT_EQ(mesh->polygons[3].cornerCount(), 0u);
+    EXPECT_EQ(mesh->polygons[3].cornerCount, 0u);
 
     const SceneOwner<SceneMesh> negative = createSceneMesh("n", -1, -5, 0, -2, -3, -4);
     ASSERT_NE(negative, nullptr);
@@ -291,140 +291,40 @@ TEST(SceneModel, MeshCreationFailingAtAnyAllocationGivesNullAndKeepsNothing) {
     EXPECT_EQ(grant, 9u);
 }
 
-TEST(SceneModel, NineVerticesWithCapacityEightDoubleTheCapacity) {
-    const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(mesh, nullptr);
-    int32_t capacity = 8;
-    for (int i = 0; i < 9; ++i) {
-        ASSERT_TRUE(pushVertex(*mesh, 1, 2, 3 + i, capacity));
-    }
-    EXPECT_EQ(capacity, 16);
-    ASSERT_EQ(mesh->vertices.size(), 9u);
-    EXPECT_EQ(mesh->vertices[0], (SceneVector3{1, -3, 2}));
-    EXPECT_EQ(mesh->vertices[8], (SceneVector3{1, -11, 2}));
-}
-
-TEST(SceneModel, PushesConvertAxesOfPositionsAndNormalsOnly) {
-    const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(mesh, nullptr);
-    int32_t vertexCapacity = 8;
-    int32_t normalCapacity = 8;
-    int32_t uvCapacity = 8;
-    ASSERT_TRUE(pushVertex(*mesh, 1, 2, 3, vertexCapacity));
-    ASSERT_TRUE(pushNormal(*mesh, 0.5, -0.25, 4, normalCapacity));
-    ASSERT_TRUE(pushUV(*mesh, 0.25, 0.75, uvCapacity));
-    EXPECT_EQ(mesh->vertices[0], (SceneVector3{1, -3, 2}));
-    EXPECT_EQ(mesh->normals[0], (SceneVector3{0.5, -4, -0.25}));
-    EXPECT_EQ(mesh->uvs[0], (SceneUV{0.25, 0.75}));
-}
-
-// Fills an array to its capacity of 8 with vertices (i, 0, 0).
-void fillEight(SceneMesh& mesh, int32_t& capacity) {
-    for (int i = 0; i < 8; ++i) {
-        ASSERT_TRUE(pushVertex(mesh, i, 0, 0, capacity));
-    }
-    ASSERT_EQ(capacity, 8);
-}
-
-TEST(SceneModel, GrowthFallsBackToCountPlusHundredWhenDoublingFails) {
-    const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(mesh, nullptr);
-    int32_t capacity = 8;
-    fillEight(*mesh, capacity);
-    SceneMemoryFaults faults;
-    faults.failSize(16 * sizeof(SceneVector3));
-    ASSERT_TRUE(pushVertex(*mesh, 8, 0, 0, capacity));
-    EXPECT_EQ(faults.refusals(), 1u);
-    EXPECT_EQ(capacity, 108);
-    EXPECT_GE(mesh->vertices.capacity(), 108u);
-    ASSERT_EQ(mesh->vertices.size(), 9u);
-    for (int i = 0; i < 9; ++i) {
-        EXPECT_EQ(mesh->vertices[i].x, i);
-    }
-}
-
-TEST(SceneModel, GrowthFailingTwiceLeavesTheMeshAndCapacityUnchanged) {
-    const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(mesh, nullptr);
-    int32_t capacity = 8;
-    fillEight(*mesh, capacity);
-    const SceneVector3* before = mesh->vertices.data();
-    {
-        SceneMemoryFaults faults;
-        faults.failNext(2);
-        EXPECT_FALSE(pushVertex(*mesh, 8, 0, 0, capacity));
-        EXPECT_EQ(faults.refusals(), 2u);
-    }
-    EXPECT_EQ(capacity, 8);
-    EXPECT_EQ(mesh->vertices.size(), 8u);
-    EXPECT_EQ(mesh->vertices.data(), before);
-    EXPECT_EQ(mesh->vertices[7].x, 7);
-    // Once memory is back the next push grows as usual.
-    EXPECT_TRUE(pushVertex(*mesh, 8, 0, 0, capacity));
-    EXPECT_EQ(capacity, 16);
-}
-
-TEST(SceneModel, FirstPushFailsWhenTheFreshArrayIsRefused) {
-    const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    ASSERT_NE(mesh, nullptr);
-    int32_t capacity = 8;
-    SceneMemoryFaults faults;
-    faults.failNext(1);
-    EXPECT_FALSE(pushUV(*mesh, 1, 2, capacity));
-    EXPECT_TRUE(mesh->uvs.empty());
-    EXPECT_EQ(capacity, 8);
-}
-
-TEST(SceneModel, PushNeverWritesPastAnArrayThatDisagreesWithTheCapacity) {
-    struct Case {
-        int32_t created;   // entries made by createSceneMesh
-        int32_t capacity;  // the caller's capacity passed to the push
-        int32_t expectedCapacity;
-    };
-    const std::vector<Case> cases = {
-        {3, 8, 16},   // capacity claims room the array does not have
-        {20, 8, 40},  // capacity below the count
-        {0, 0, 1},    // capacity 0 still makes room for the entry
-        {0, -4, 1},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.created);
-        const SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, c.created, 0, 0);
-        ASSERT_NE(mesh, nullptr);
-        int32_t capacity = c.capacity;
-        ASSERT_TRUE(pushNormal(*mesh, 1, 2, 3, capacity));
-        EXPECT_EQ(capacity, c.expectedCapacity);
-        ASSERT_EQ(mesh->normals.size(), static_cast<std::size_t>(c.created) + 1);
-        EXPECT_EQ(mesh->normals.back(), (SceneVector3{1, -3, 2}));
-    }
-}
-
-TEST(SceneModel, PushPolygonTakesTheCornersOverAndReleasesThemOnFailure) {
+TEST(SceneModel, PolygonsTakeTheirCornersInOrderAndARefusedOneChangesNothing) {
     SceneMemoryFaults faults;
     {
         SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
         ASSERT_NE(mesh, nullptr);
-        int32_t capacity = 8;
-        ScenePolygon polygon;
-        polygon.corners = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 2}};
-        polygon.attributeB = 1;
-        ASSERT_TRUE(pushPolygon(*mesh, std::move(polygon), capacity));
-        ASSERT_EQ(mesh->polygons.size(), 1u);
-        EXPECT_EQ(mesh->polygons[0].cornerCount(), 3u);
-        EXPECT_EQ(mesh->polygons[0].corners[2], (SceneCorner{2, 2, 2, 2}));
-        EXPECT_EQ(mesh->polygons[0].attributeB, 1);
+        const std::vector<SceneCorner> triangle = {{0, 0, 0, 0}, {1, 1, 1, 1}, {2, 2, 2, 2}};
+        const std::vector<SceneCorner> quad = {
+            {3, 3, 3, 3}, {4, 4, 4, 4}, {5, 5, 5, 5}, {6, 6, 6, 6}};
+        ASSERT_TRUE(appendPolygon(*mesh, triangle, 0, 1, 2));
+        ASSERT_TRUE(appendPolygon(*mesh, quad, 7, 8, 9));
+        ASSERT_EQ(mesh->polygons.size(), 2u);
+        const std::span<const SceneCorner> second = mesh->cornersOf(mesh->polygons[1]);
+        EXPECT_EQ(std::vector<SceneCorner>(second.begin(), second.end()), quad);
+        EXPECT_EQ(mesh->polygons[1].attributeA, 7);
+        EXPECT_EQ(mesh->polygons[1].materialIndex, 9);
 
-        const SceneOwner<SceneMesh> empty = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-        ASSERT_NE(empty, nullptr);
-        ScenePolygon refused;
-        refused.corners.resize(4);
-        faults.failNext(1);
-        EXPECT_FALSE(pushPolygon(*empty, std::move(refused), capacity));
-        EXPECT_TRUE(empty->polygons.empty());
+        // Appending until an allocation is refused: the refused polygon changes nothing.
+        std::size_t refusedAt = 0;
+        for (std::size_t i = 0; i < 64 && refusedAt == 0; ++i) {
+            faults.failNext(1);
+            const std::size_t polygonsBefore = mesh->polygons.size();
+            const std::size_t cornersBefore = mesh->corners.size();
+            if (!appendPolygon(*mesh, quad, 0, 1, 0)) {
+                refusedAt = polygonsBefore;
+                EXPECT_EQ(mesh->polygons.size(), polygonsBefore);
+                EXPECT_EQ(mesh->corners.size(), cornersBefore);
+            }
+            faults.clearRules();
+        }
+        EXPECT_NE(refusedAt, 0u);
+        EXPECT_TRUE(appendPolygon(*mesh, quad, 0, 1, 0));
 
         releaseSceneMeshContents(*mesh);
-        EXPECT_TRUE(mesh->polygons.empty());
-        EXPECT_EQ(mesh->polygons.capacity(), 0u);
+        EXPECT_TRUE(mesh->polygons.empty() && mesh->corners.empty());
     }
     EXPECT_EQ(faults.outstanding(), 0u);
 }
@@ -433,12 +333,13 @@ TEST(SceneModel, ReleasingMeshContentsKeepsTheMeshWithoutGeometry) {
     SceneMemoryFaults faults;
     SceneOwner<SceneMesh> mesh = createSceneMesh("kept", 3, 2, 3, 3, 2, 2);
     ASSERT_NE(mesh, nullptr);
-    mesh->polygons[1].corners.resize(3);
+    ASSERT_TRUE(appendPolygon(*mesh, std::vector<SceneCorner>(3), 0, 1, 0));
     mesh->preservation = makeSceneRecord<ScenePreservation>();
     releaseSceneMeshContents(*mesh);
     EXPECT_EQ(mesh->name.view(), "kept");
     EXPECT_TRUE(mesh->vertices.empty() && mesh->polygons.empty() && mesh->uvs.empty() &&
-                mesh->normals.empty() && mesh->lines.empty() && mesh->vertexVectors.empty());
+                mesh->corners.empty() && mesh->normals.empty() && mesh->lines.empty() &&
+                mesh->vertexVectors.empty());
     EXPECT_EQ(mesh->preservation, nullptr);
     // Only the record itself (its name fits the short-string buffer) is left.
     EXPECT_EQ(faults.outstanding(), 1u);
@@ -459,21 +360,6 @@ TEST(SceneModel, ListsKeepInsertionOrderAndIgnoreNull) {
     }
     EXPECT_EQ(names, (std::vector<std::string>{"first", "second", "third"}));
     EXPECT_EQ(tracks.size(), 3u);
-    EXPECT_EQ(tracks.last()->next(), nullptr);
-}
-
-TEST(SceneModel, AVeryLongListIsReleasedWithoutRecursion) {
-    // A release that recursed once per element would need at least 16 MB of
-    // stack here (a return address per element), twice the usual 8 MB.
-    constexpr int kElements = 2000000;
-    auto tracks = std::make_unique<SceneList<SceneKeyTrack>>();
-    for (int i = 0; i < kElements; ++i) {
-        appendElement(*tracks, makeSceneRecord<SceneKeyTrack>());
-    }
-    EXPECT_EQ(tracks->size(), static_cast<std::size_t>(kElements));
-    SceneMemoryFaults faults;
-    tracks.reset();
-    EXPECT_EQ(faults.releases(), static_cast<std::size_t>(kElements));
 }
 
 }  // namespace

@@ -180,20 +180,14 @@ ImportSceneOwner oneTriangleScene() {
     SceneMaterial* material = findOrCreateMaterial(*scene, "__PS_CS4_3D_Default");
     EXPECT_NE(material, nullptr);
     SceneOwner<SceneMesh> mesh = createSceneMesh("", 0, 0, 0, 0, 0, 0);
-    int32_t vertexCapacity = 8;
-    int32_t normalCapacity = 8;
-    int32_t polygonCapacity = 8;
     const double corners[3][3] = {{0, 0, 0}, {1, 0, 0}, {0, 1, 0}};
-    ScenePolygon polygon;
+    std::vector<SceneCorner> polygon;
     for (int32_t i = 0; i < 3; ++i) {
-        EXPECT_TRUE(pushVertex(*mesh, corners[i][0], corners[i][1], corners[i][2], vertexCapacity));
-        EXPECT_TRUE(pushNormal(*mesh, 0, 0, 1, normalCapacity));
-        polygon.corners.push_back({i, i, 0, i});
+        mesh->vertices.push_back(sceneAxes(corners[i][0], corners[i][1], corners[i][2]));
+        mesh->normals.push_back(sceneAxes(0, 0, 1));
+        polygon.push_back({i, i, 0, i});
     }
-    polygon.attributeA = 0;
-    polygon.attributeB = 1;
-    polygon.materialIndex = 0;
-    EXPECT_TRUE(pushPolygon(*mesh, std::move(polygon), polygonCapacity));
+    EXPECT_TRUE(appendPolygon(*mesh, polygon, 0, 1, 0));
     appendElement(scene->meshes, std::move(mesh));
     return scene;
 }
@@ -229,7 +223,7 @@ ImportSceneOwner everyKindScene() {
     light->attenuationType = 2;
     light->attenuationC = 0.125;
     light->multiplier = 2;
-    light->isonFlag = true;
+    light->switchedOn = true;
     light->ssmlValue = 0.75;
     light->preservation = preservationWith("L1", 7);
     appendElement(scene->lights, std::move(light));
@@ -289,7 +283,8 @@ ImportSceneOwner everyKindScene() {
     appendElement(scene->keySets, std::move(keySet));
 
     SceneOwner<SceneMesh> mesh = createSceneMesh("solid", 1, 1, 1, 1, 1, 1);
-    mesh->polygons[0].corners.resize(1);
+    mesh->corners.resize(1);
+    mesh->polygons[0].cornerCount = 1;
     mesh->preservation = preservationWith("S1", 2);
     appendElement(scene->meshes, std::move(mesh));
     return scene;
@@ -372,11 +367,13 @@ TEST_F(SceneWriterTest, GeometryBlocksAreLittleEndianByteForByte) {
     mesh->lines[0] = {{1.0, 1.0, 1.0}, {-2.5, -2.5, -2.5}, 77};
     mesh->vertexVectors[0] = {0.5, 0.1, 1.0};
     mesh->uvs[0] = {0.25, 0.75};
-    mesh->polygons[0].corners = {{1, 2, 3, 4}, {0x01020304, -1, 0, 7}};
+    mesh->corners = {{1, 2, 3, 4}, {0x01020304, -1, 0, 7}, {9, 8, 7, 6}};
+    mesh->polygons[0].cornerCount = 2;
     mesh->polygons[0].attributeA = 0x11223344;
     mesh->polygons[0].attributeB = -2;
     mesh->polygons[0].materialIndex = 6;
-    mesh->polygons[1].corners = {{9, 8, 7, 6}};
+    mesh->polygons[1].firstCorner = 2;
+    mesh->polygons[1].cornerCount = 1;
     mesh->polygons[1].materialIndex = -1;
     appendElement(scene->meshes, std::move(mesh));
 
@@ -743,19 +740,27 @@ TEST_F(SceneWriterTest, MissingArgumentsOrSuitesProduceNothing) {
     EXPECT_TRUE(host.balanced()) << host.accountSummary();
 }
 
-TEST_F(SceneWriterTest, PolygonsAreRefusedWhenTheGivenCornerTotalIsWrong) {
+TEST_F(SceneWriterTest, PolygonsAreRefusedWhenTheyDoNotUseTheCornersInOrder) {
     const SceneOwner<SceneMesh> mesh = createSceneMesh("m", 0, 2, 0, 0, 0, 0);
     ASSERT_NE(mesh, nullptr);
-    mesh->polygons[0].corners.resize(3);
-    mesh->polygons[1].corners.resize(2);
+    mesh->corners.resize(5);
     DescriptorRef target = nullptr;
     ASSERT_EQ(host.descriptors().descriptorSuite()->make(&target), 0);
-    // A total below the real one would have the corner block overrun its buffer.
-    for (std::size_t total : {std::size_t{4}, std::size_t{6}, std::size_t{0}}) {
-        EXPECT_FALSE(writePolygons(contextOf(host), *mesh, total, target));
+    struct Layout {
+        uint32_t first0, count0, first1, count1;
+    };
+    // A gap, an overlap, corners left over, and a range past the end.
+    for (const Layout& layout :
+         {Layout{0, 3, 4, 1}, Layout{0, 3, 2, 2}, Layout{0, 3, 3, 1}, Layout{0, 3, 3, 7}}) {
+        mesh->polygons[0].firstCorner = layout.first0;
+        mesh->polygons[0].cornerCount = layout.count0;
+        mesh->polygons[1].firstCorner = layout.first1;
+        mesh->polygons[1].cornerCount = layout.count1;
+        EXPECT_FALSE(writePolygons(contextOf(host), *mesh, target));
     }
     EXPECT_TRUE(host.descriptors().view(target)->empty());
-    EXPECT_TRUE(writePolygons(contextOf(host), *mesh, 5, target));
+    mesh->polygons[1].cornerCount = 2;
+    EXPECT_TRUE(writePolygons(contextOf(host), *mesh, target));
     EXPECT_EQ(dataOf(*host.descriptors().view(target), fourcc("faci")).size(), 80u);
     host.descriptors().descriptorSuite()->free(target);
 }
@@ -844,10 +849,10 @@ TEST_F(SceneWriterTest, EveryListMakeFailureFailsTheWriterAndFreesEverything) {
     gListAllowance = -1;
 }
 
-TEST_F(SceneWriterTest, NoBufferForFaclOrFaciFailsTheWriterAndFreesEverything) {
+TEST_F(SceneWriterTest, NoBufferForFaclFailsTheWriterAndFreesEverything) {
     const ImportSceneOwner scene = oneTriangleScene();
-    // The triangle's blocks: "verl" and "nrml" 72 bytes, "facl" 36, "faci" 48.
-    for (std::size_t refused : {std::size_t{36}, std::size_t{48}}) {
+    // The triangle's "facl" block is 36 bytes ("faci" is the corner array itself).
+    for (std::size_t refused : {std::size_t{36}}) {
         SCOPED_TRACE(refused);
         Host local;
         SceneMemoryFaults faults;
@@ -865,9 +870,11 @@ TEST_F(SceneWriterTest, NoBufferForFaclOrFaciFailsTheWriterAndFreesEverything) {
 TEST_F(SceneWriterTest, NoBufferForAGeometryBlockSkipsTheRestOfThatMeshOnly) {
     const ImportSceneOwner scene = newScene();
     // Block sizes: verl 72, nrml 96, lnfl and lncl 120, vnvl 144, uvl 112;
-    // facl 36 and faci 16 (one corner).
+    // facl 36 and faci 16 (one corner). Only blocks that are not the scene's
+    // own arrays byte for byte need a buffer: the lines always do.
     SceneOwner<SceneMesh> mesh = createSceneMesh("sizes", 3, 1, 7, 4, 5, 6);
-    mesh->polygons[0].corners.resize(1);
+    mesh->corners.resize(1);
+    mesh->polygons[0].cornerCount = 1;
     appendElement(scene->meshes, std::move(mesh));
     appendElement(scene->meshes, createSceneMesh("second", 1, 0, 0, 0, 0, 0));
     struct Case {
@@ -875,11 +882,10 @@ TEST_F(SceneWriterTest, NoBufferForAGeometryBlockSkipsTheRestOfThatMeshOnly) {
         std::vector<HostKey> blocks;
     };
     const std::vector<Case> cases = {
-        {72, {}},
-        {96, {fourcc("verl")}},
         {120, {fourcc("verl"), fourcc("nrml")}},
-        {144, {fourcc("verl"), fourcc("nrml"), fourcc("lnfl"), fourcc("lncl")}},
-        {112, {fourcc("verl"), fourcc("nrml"), fourcc("lnfl"), fourcc("lncl"), fourcc("vnvl")}},
+        {1,
+         {fourcc("verl"), fourcc("nrml"), fourcc("lnfl"), fourcc("lncl"), fourcc("vnvl"),
+          fourcc("uvl ")}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.refused);

@@ -46,27 +46,14 @@ ImportScene* knownScene(const char16_t*) {
     if (mesh == nullptr) {
         return nullptr;
     }
-    int32_t vertices = 8;
-    int32_t normals = 8;
-    int32_t uvs = 8;
-    int32_t polygons = 8;
-    bool ok = pushVertex(*mesh, 0, 0, 0, vertices) && pushVertex(*mesh, 1, 2, 3, vertices) &&
-              pushVertex(*mesh, -1.5, 0.25, 4, vertices);
-    for (int i = 0; ok && i < 3; ++i) {
-        ok = pushNormal(*mesh, 0, 0, 1, normals);
-    }
-    ok =
-        ok && pushUV(*mesh, 0, 1, uvs) && pushUV(*mesh, 1, 1, uvs) && pushUV(*mesh, 0.5, 0.25, uvs);
-    if (!ok) {
-        return nullptr;
-    }
-    ScenePolygon polygon;
+    mesh->vertices = {sceneAxes(0, 0, 0), sceneAxes(1, 2, 3), sceneAxes(-1.5, 0.25, 4)};
+    mesh->normals.assign(3, sceneAxes(0, 0, 1));
+    mesh->uvs = {{0, 1}, {1, 1}, {0.5, 0.25}};
+    std::vector<SceneCorner> corners;
     for (int32_t corner = 0; corner < 3; ++corner) {
-        polygon.corners.push_back(SceneCorner{corner, corner, 2 - corner, corner});
+        corners.push_back(SceneCorner{corner, corner, 2 - corner, corner});
     }
-    polygon.attributeB = 1;
-    polygon.materialIndex = 1;
-    if (!pushPolygon(*mesh, std::move(polygon), polygons)) {
+    if (!appendPolygon(*mesh, corners, 0, 1, 1)) {
         return nullptr;
     }
     appendElement(scene->meshes, std::move(mesh));
