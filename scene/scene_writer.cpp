@@ -578,8 +578,14 @@ bool writeMesh(const Suites& suites, const OwnedList& meshes, const SceneMesh& m
     return true;
 }
 
-bool writeTextureMap(const Suites& suites, const OwnedList& maps, int32_t slot,
-                     const SceneTextureMap& map) {
+// String-ID keys every texture map carries, converted once per descriptor.
+struct MapKeys {
+    HostKey minimum = 0;
+    HostKey maximum = 0;
+};
+
+bool writeTextureMap(const Suites& suites, const MapKeys& mapKeys, const OwnedList& maps,
+                     int32_t slot, const SceneTextureMap& map) {
     OwnedDescriptor descriptor(suites);
     if (!descriptor) {
         return false;
@@ -592,8 +598,8 @@ bool writeTextureMap(const Suites& suites, const OwnedList& maps, int32_t slot,
     puts.number(key("vscl"), map.vScale);
     puts.number(key("uoff"), map.uOffset);
     puts.number(key("voff"), map.vOffset);
-    puts.number(puts.stringKey("minimum"), map.minimum);
-    puts.number(puts.stringKey("maximum"), map.maximum);
+    puts.number(mapKeys.minimum, map.minimum);
+    puts.number(mapKeys.maximum, map.maximum);
     puts.number(key("Angl"), map.angle);
     puts.integer(key("flag"), map.flags);
     puts.boolean(key("msty"), map.mstyFlag);
@@ -607,7 +613,7 @@ bool writeTextureMap(const Suites& suites, const OwnedList& maps, int32_t slot,
     return true;
 }
 
-bool writeMaterial(const Suites& suites, const OwnedList& materials,
+bool writeMaterial(const Suites& suites, const MapKeys& mapKeys, const OwnedList& materials,
                    const SceneMaterial& material) {
     OwnedDescriptor descriptor(suites);
     if (!descriptor) {
@@ -648,7 +654,8 @@ bool writeMaterial(const Suites& suites, const OwnedList& materials,
         return false;
     }
     for (std::size_t slot = 0; slot < material.maps.size(); ++slot) {
-        if (!writeTextureMap(suites, maps, static_cast<int32_t>(slot), material.maps[slot])) {
+        if (!writeTextureMap(suites, mapKeys, maps, static_cast<int32_t>(slot),
+                             material.maps[slot])) {
             return false;
         }
     }
@@ -849,6 +856,7 @@ bool writeScene(const SceneWriterContext& context, const ImportScene& scene,
     if (!writeGeoLocation(suites, puts, scene.geoLocation.get())) {
         return false;
     }
+    const MapKeys mapKeys{puts.stringKey("minimum"), puts.stringKey("maximum")};
     const auto writeMeshes = [&]() {
         OwnedList list(suites);
         if (!list) {
@@ -875,7 +883,7 @@ bool writeScene(const SceneWriterContext& context, const ImportScene& scene,
                          writeMeshes() &&
                          writeList(suites, puts, key("mtll"), scene.materials,
                                    [&](const OwnedList& list, const SceneMaterial& material) {
-                                       return writeMaterial(suites, list, material);
+                                       return writeMaterial(suites, mapKeys, list, material);
                                    }) &&
                          writeList(suites, puts, key("KeFL"), scene.keySets,
                                    [&](const OwnedList& list, const SceneKeySet& keySet) {
