@@ -5,6 +5,7 @@
 #include <array>
 #include <exception>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -39,14 +40,24 @@ class NameResolver {
         : files_(files), folder_(folder), version_(version) {}
 
     // Whether `name` names an existing file; a relative name is looked up in the model's folder.
+    // Each path is probed once: materials often share their textures.
     bool exists(const ModelName& name) {
         const std::u16string_view text = name.wide();
         if (text.empty()) {
             return false;
         }
-        std::u16string path = namesItsPlace(text) ? std::u16string() : std::u16string(folder_);
-        path.append(text);
-        return files_.fileExists(path);
+        path_.clear();
+        if (!namesItsPlace(text)) {
+            path_.append(folder_);
+        }
+        path_.append(text);
+        const auto known = probed_.find(path_);
+        if (known != probed_.end()) {
+            return known->second;
+        }
+        const bool found = files_.fileExists(path_);
+        probed_.emplace(path_, found);
+        return found;
     }
 
     // Keeps `name` or replaces it by `directory` and its file-name part. The probe is made only
@@ -100,6 +111,8 @@ class NameResolver {
     ModelFileSystem& files_;
     std::u16string_view folder_;
     int32_t version_;
+    std::u16string path_;
+    std::unordered_map<std::u16string, bool> probed_;
 };
 
 // Writes `file` as the folder + the file-name part of its stored name, unless that part is not a

@@ -56,10 +56,11 @@ bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, 
 
 // The resolve stage for a model whose file lies in `folder` (modelDirectory of its path: empty or
 // ending in a separator). Embedded files the file stored before its materials are written first,
-// then every texture name is resolved (names relative to the folder are probed inside it), then
-// the remaining embedded files are written. Embedded files go under their file-name part only,
-// never over anything existing; one that cannot be written is skipped. The embedded contents are
-// released afterwards. False only when memory runs out (names resolved so far stay resolved).
+// then every texture name is resolved (names relative to the folder are probed inside it; a path
+// that several names lead to is probed once), then the remaining embedded files are written.
+// Embedded files go under their file-name part only, never over anything existing; one that
+// cannot be written is skipped. The embedded contents are released afterwards. False only when
+// memory runs out (names resolved so far stay resolved).
 bool resolveModelFiles(ModelData& model, std::u16string_view folder,
                        ModelFileSystem& files) noexcept;
 

@@ -9,6 +9,7 @@
 // or exhausted memory (which it reports as std::bad_alloc to the parse, which fails the load).
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -44,7 +45,9 @@ inline constexpr uint32_t kFlagVertexExtraVectors = 0x4;
 inline constexpr uint32_t kFlagVertexWeights = 0x8;
 
 // Reserves room for `count` more elements of `items`, refused (false) when the bytes left cannot
-// hold that many records of `minimumBytes` or the array would outgrow the budget.
+// hold that many records of `minimumBytes` or the array would outgrow the budget. An array that
+// is appended to many times (the vertex weights, a few per vertex) grows by at least half its
+// capacity each time it must grow, within the budget, so that the appends take linear time.
 template <typename T>
 bool reserveFor(const Cursor& cursor, const SectionFormat& format, std::vector<T>& items,
                 int64_t count, std::size_t minimumBytes) {
@@ -55,7 +58,13 @@ bool reserveFor(const Cursor& cursor, const SectionFormat& format, std::vector<T
     if (!cursor.fits(count, minimumBytes) || !format.fitsBudget(total, sizeof(T))) {
         return false;
     }
-    platform::reserveLarge(items, static_cast<std::size_t>(total));
+    if (total <= items.capacity()) {
+        return true;
+    }
+    const uint64_t grown = items.capacity() + items.capacity() / 2;
+    const uint64_t budgetCount = format.budgetBytes / sizeof(T);
+    const uint64_t capacity = std::max(total, std::min(grown, budgetCount));
+    platform::reserveLarge(items, static_cast<std::size_t>(capacity));
     return true;
 }
 

@@ -3,6 +3,7 @@
 
 #include "model/cursor.h"
 
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <memory>
@@ -17,6 +18,32 @@ namespace {
 
 // The smallest stored layer of a new kind-4 map: an empty name's length word and three words.
 constexpr uint32_t kMinimumLayerBytes = 2 + 3 * 4;
+// Tables of up to this many slots are scanned for a repeated key; longer ones use a hash set.
+constexpr int32_t kScannedMapTableSlots = 16;
+
+// The factory without its check for a repeated key: places a fresh map of `kind` in `slot`.
+TextureMap* placeTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
+                            int32_t kind) noexcept {
+    if (material.maps.empty() || slot < 0 || slot >= material.mapCount ||
+        static_cast<std::size_t>(slot) >= material.maps.size()) {
+        return nullptr;
+    }
+    try {
+        auto map = std::make_unique<TextureMap>();
+        map->record = makeMapRecord(kind);
+        map->key = key;
+        map->kind = kind;
+        map->mapFlags = kDefaultMapFlags;
+        map->mapOffset = Vec3{};
+        map->mapScale = Vec3{1.0f, 1.0f, 1.0f};
+        map->mapAngles = Vec3{};
+        std::unique_ptr<TextureMap>& target = material.maps[static_cast<std::size_t>(slot)];
+        target = std::move(map);
+        return target.get();
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 // Counts `bytes` more against the file's allocation budget; false when they do not fit.
 bool reserveBytes(MapEntryReading& reading, uint64_t bytes) {
@@ -234,6 +261,25 @@ bool readEntryHead(Cursor& cursor, const MapEntryReading& reading, MapEntryHead&
     return cursor.readI32(ignored) && cursor.readI32(ignored) && cursor.readI32(head.flags);
 }
 
+// Whether no earlier slot of the table holds a map with `key`. Short tables are scanned; longer
+// ones keep their keys in a hash set, which this call fills.
+bool keyIsFree(MapEntryReading& reading, const ModelMaterial& material, int32_t slot, int32_t key) {
+    if (material.mapCount <= kScannedMapTableSlots) {
+        const auto earlier = static_cast<std::size_t>(std::max(slot, 0));
+        for (std::size_t i = 0; i < earlier && i < material.maps.size(); ++i) {
+            const std::unique_ptr<TextureMap>& existing = material.maps[i];
+            if (existing != nullptr && existing->key == key) {
+                return false;
+            }
+        }
+        return true;
+    }
+    if (slot == 0) {
+        reading.placedKeys.clear();
+    }
+    return reading.placedKeys.insert(key).second;
+}
+
 bool readMapEntryUnguarded(Cursor& cursor, MapEntryReading& reading, ModelMaterial& material,
                            int32_t slot) {
     MapEntryHead head;
@@ -243,7 +289,10 @@ bool readMapEntryUnguarded(Cursor& cursor, MapEntryReading& reading, ModelMateri
     if (!reserveBytes(reading, sizeof(TextureMap))) {
         return false;
     }
-    TextureMap* map = createTextureMap(material, slot, head.key, head.kind);
+    if (!keyIsFree(reading, material, slot, head.key)) {
+        return false;
+    }
+    TextureMap* map = placeTextureMap(material, slot, head.key, head.kind);
     if (map == nullptr) {
         return false;
     }
@@ -262,30 +311,12 @@ bool readMapEntryUnguarded(Cursor& cursor, MapEntryReading& reading, ModelMateri
 
 TextureMap* createTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
                              int32_t kind) noexcept {
-    if (material.maps.empty() || slot < 0 || slot >= material.mapCount ||
-        static_cast<std::size_t>(slot) >= material.maps.size()) {
-        return nullptr;
-    }
     for (const std::unique_ptr<TextureMap>& existing : material.maps) {
         if (existing != nullptr && existing->key == key) {
             return nullptr;
         }
     }
-    try {
-        auto map = std::make_unique<TextureMap>();
-        map->record = makeMapRecord(kind);
-        map->key = key;
-        map->kind = kind;
-        map->mapFlags = kDefaultMapFlags;
-        map->mapOffset = Vec3{};
-        map->mapScale = Vec3{1.0f, 1.0f, 1.0f};
-        map->mapAngles = Vec3{};
-        std::unique_ptr<TextureMap>& target = material.maps[static_cast<std::size_t>(slot)];
-        target = std::move(map);
-        return target.get();
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    }
+    return placeTextureMap(material, slot, key, kind);
 }
 
 bool allocateMapLayers(TextureMap& map, int32_t count) noexcept {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "model/kvt_plugin.h"
 
@@ -48,13 +49,18 @@ struct MapEntryReading {
     // Bytes of maps and layers made so far in this section, held within `budgetBytes`.
     uint64_t madeBytes = 0;
     uint64_t budgetBytes = 0;
+    // The keys of the maps placed so far in the material being read, when its table is too long
+    // for a scan of the earlier slots per entry (see readMapEntry).
+    std::unordered_set<int32_t> placedKeys;
 };
 
 class Cursor;
 
-// Reads one map entry at the cursor: the factory places the map in slot `slot` of `material`
-// and the entry is read into it. A refusal, a failed allocation or a short read returns false,
-// leaving any map already placed in its slot.
+// Reads one map entry at the cursor into slot `slot` of `material`, as the factory would place
+// it. The entries of a material are read into slots 0, 1, 2 ... in turn, so a key is refused when
+// an earlier slot holds it: looked up in `reading.placedKeys` (cleared at slot 0) for tables of
+// more than a few slots, so that a table of many maps is read in linear time. A refusal, a failed
+// allocation or a short read returns false, leaving any map already placed in its slot.
 bool readMapEntry(Cursor& cursor, MapEntryReading& reading, ModelMaterial& material,
                   int32_t slot) noexcept;
 

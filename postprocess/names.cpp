@@ -6,6 +6,7 @@
 #include <array>
 #include <charconv>
 #include <cstdint>
+#include <deque>
 #include <new>
 #include <span>
 #include <string>
@@ -109,19 +110,41 @@ bool replaceLeadingDigit(ModelData& model) noexcept {
 
 bool deduplicateNameList(const std::vector<ModelName*>& names) noexcept {
     try {
+        // The counted texts are views, which must outlive the names' own texts as these change:
+        // the texts the names start with are copied into one block, and each text a suffix makes
+        // is kept in `suffixedTexts`, whose elements never move.
+        std::size_t totalUnits = 0;
+        for (const ModelName* name : names) {
+            totalUnits += name->wide().size();
+        }
+        std::u16string original;
+        original.reserve(totalUnits);
+        for (const ModelName* name : names) {
+            original.append(name->wide());
+        }
+        std::deque<std::u16string> suffixedTexts;
+
         // How many elements of the list carry each wide text: an element clashes exactly when
         // its own text is carried at least twice. An element only leaves a text that another
         // element carries too, so every text in the map stays carried and the map never holds
         // more texts than there are names.
-        std::unordered_map<std::u16string, std::size_t> carriers;
+        std::unordered_map<std::u16string_view, std::size_t> carriers;
         carriers.reserve(names.size());
+        const std::u16string_view texts = original;
+        std::size_t offset = 0;
         for (const ModelName* name : names) {
-            ++carriers[std::u16string(name->wide())];
+            const std::size_t length = name->wide().size();
+            ++carriers[texts.substr(offset, length)];
+            offset += length;
+        }
+        if (carriers.size() == names.size()) {
+            return true;  // every text is carried once: nothing clashes
         }
         // The suffix number shared by the whole list. 64 bits: up to 101 suffixes per element.
         uint64_t suffix = 0;
         for (ModelName* name : names) {
-            std::u16string current(name->wide());
+            // A view of the element's own text, valid until the element is renamed.
+            std::u16string_view current = name->wide();
             for (int given = 0; given < kMaxSuffixesPerName; ++given) {
                 const auto entry = carriers.find(current);
                 if (entry == carriers.end() || entry->second < 2) {
@@ -133,18 +156,19 @@ bool deduplicateNameList(const std::vector<ModelName*>& names) noexcept {
                 if (!renamed.assignWide(withSuffix(current, suffix))) {
                     return false;
                 }
-                *name = renamed;
-                std::u16string next(renamed.wide());
-                if (next == current) {
+                if (renamed.wide() == current) {
                     // The name is full: no suffix can change it, so it keeps clashing and uses up
                     // the rest of its suffix numbers unchanged.
+                    *name = std::move(renamed);
                     suffix += static_cast<uint64_t>(kMaxSuffixesPerName - given);
                     break;
                 }
+                const std::u16string_view next = suffixedTexts.emplace_back(renamed.wide());
+                *name = std::move(renamed);
+                current = next;
                 ++suffix;
                 --entry->second;
-                ++carriers[next];
-                current = std::move(next);
+                ++carriers[current];
             }
             // The text this element ends with stays counted: later elements clash with it.
         }

@@ -586,6 +586,39 @@ TEST_P(MaterialDuplicateKeys, OneKeyInTwoMaterialsIsFine) {
     EXPECT_EQ(mapAt(*plugin, 1, 0).key, 7);
 }
 
+// Long tables: a key repeated anywhere fails the load; the same keys in two materials are fine.
+TEST_P(MaterialDuplicateKeys, LongTablesRefuseARepeatedKeyAnywhere) {
+    constexpr int32_t kSlots = 40;
+    // The two slots of the first material given one key; {-1, -1}: every key distinct.
+    for (const auto& [first, second] :
+         {std::pair{-1, -1}, std::pair{0, kSlots - 1}, std::pair{30, 31}, std::pair{5, 17}}) {
+        SCOPED_TRACE(testing::Message() << first << " " << second);
+        KvtModel model;
+        model.version = GetParam();
+        model.materials = {distinctMaterial(0), distinctMaterial(1)};
+        for (int32_t slot = 0; slot < kSlots; ++slot) {
+            KvtMap map = kindMap(slot % 2 == 0 ? 1 : 3);
+            map.key = 100 + slot;
+            model.materials[0].maps.push_back(map);
+        }
+        model.materials[1].maps = model.materials[0].maps;
+        if (first < 0) {
+            const auto plugin = load(model);
+            for (std::size_t material = 0; material < 2; ++material) {
+                for (int32_t slot = 0; slot < kSlots; ++slot) {
+                    EXPECT_EQ(mapAt(*plugin, material, static_cast<std::size_t>(slot)).key,
+                              100 + slot);
+                }
+            }
+            continue;
+        }
+        model.materials[0].maps[static_cast<std::size_t>(second)].key = 100 + first;
+        KVTPlugin plugin;
+        EXPECT_EQ(loadExact(plugin, writeKvt(model), modelPath()), kLoadFailed);
+        expectEmptyModel(plugin);
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(BothLayouts, MaterialDuplicateKeys, ::testing::Values(12, 30, 31, 33));
 
 // ---- The map factory and layer allocation ------------------------------------------------------
