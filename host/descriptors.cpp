@@ -2,16 +2,34 @@
 
 #include <algorithm>
 #include <bit>
+#include <chrono>
+#include <cstring>
 #include <new>
 #include <sstream>
+#include <stdexcept>
 
 #include "host/host.h"
 
 namespace qmhost {
 
-const Descriptor& Value::asObject() const {
-    return *std::get<std::shared_ptr<const Descriptor>>(value_);
+DataBlock::DataBlock(std::vector<uint8_t> bytes)
+    : buffer_(std::make_shared<const std::vector<uint8_t>>(std::move(bytes))),
+      data_(buffer_->data()),
+      size_(buffer_->size()) {}
+
+DataBlock::DataBlock(std::shared_ptr<const std::vector<uint8_t>> buffer, std::size_t offset,
+                     std::size_t length)
+    : buffer_(std::move(buffer)), data_(buffer_->data() + offset), size_(length) {}
+
+bool operator==(const DataBlock& a, const DataBlock& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
+
+bool operator==(const DataBlock& a, const std::vector<uint8_t>& b) {
+    return std::equal(a.begin(), a.end(), b.begin(), b.end());
+}
+
+static_assert(sizeof(Value) <= 2 * sizeof(void*), "a value is a word and its kind");
 
 Value Value::fromInteger(int32_t value) {
     Value v;
@@ -33,17 +51,27 @@ Value Value::fromBoolean(bool value) {
 
 Value Value::fromText(std::u16string text) {
     Value v;
-    v.value_ = std::move(text);
+    if (text.empty()) {
+        // Empty texts are common (unnamed maps and layers): they share one.
+        static const SharedRef<std::u16string> kEmpty = SharedRef<std::u16string>::make({});
+        v.value_ = kEmpty;
+    } else {
+        v.value_ = SharedRef<std::u16string>::make(std::move(text));
+    }
     return v;
 }
 
 Value Value::fromList(std::vector<Value> items) {
-    Value v;
-    int deepest = 0;
+    ListItems list;
     for (const Value& item : items) {
-        deepest = std::max(deepest, item.depth());
+        list.depth = std::max(list.depth, 1 + item.depth());
     }
-    v.depth_ = 1 + deepest;
+    list.items = std::move(items);
+    return fromSharedList(SharedRef<ListItems>::make(std::move(list)));
+}
+
+Value Value::fromSharedList(SharedRef<ListItems> items) {
+    Value v;
     v.value_ = std::move(items);
     return v;
 }
@@ -51,15 +79,33 @@ Value Value::fromList(std::vector<Value> items) {
 Value Value::fromObject(HostKey classId, Descriptor descriptor) {
     Value v;
     descriptor.setClassId(classId);
-    v.depth_ = 1 + descriptor.depth();
-    v.value_ = std::make_shared<const Descriptor>(std::move(descriptor));
+    v.value_ = SharedRef<Descriptor>::make(std::move(descriptor));
     return v;
 }
 
 Value Value::fromData(std::vector<uint8_t> bytes) {
+    return fromDataBlock(DataBlock(std::move(bytes)));
+}
+
+Value Value::fromDataBlock(DataBlock block) {
     Value v;
-    v.value_ = std::move(bytes);
+    v.value_ = SharedRef<DataBlock>::make(std::move(block));
     return v;
+}
+
+const std::vector<Value>& Value::asList() const {
+    return std::get<SharedRef<ListItems>>(value_)->items;
+}
+
+int Value::depth() const {
+    switch (kind()) {
+        case ValueKind::List:
+            return std::get<SharedRef<ListItems>>(value_)->depth;
+        case ValueKind::Object:
+            return 1 + asObject().depth();
+        default:
+            return 0;
+    }
 }
 
 bool operator==(const Value& a, const Value& b) {
@@ -85,48 +131,185 @@ bool operator==(const Value& a, const Value& b) {
     return false;
 }
 
+namespace {
+
+// Slots of a key index: a power of two at least twice the keys, so that probe
+// runs stay short.
+std::size_t indexSlotsFor(std::size_t keys) {
+    std::size_t slots = 64;
+    while (slots < 2 * keys) {
+        slots *= 2;
+    }
+    return slots;
+}
+
+// A per-process seed, so that no fixed set of keys crowds one part of every
+// index (keys may come from an untrusted flattened descriptor).
+uint64_t indexSeed() {
+    static const uint64_t seed = [] {
+        uint64_t value =
+            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
+        value ^= static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&value));
+        return value | 1;
+    }();
+    return seed;
+}
+
+// The first slot to probe for `key` in an index of `mask + 1` slots.
+std::size_t indexSlot(HostKey key, std::size_t mask) {
+    uint64_t h = (uint64_t{key} ^ indexSeed()) * 0x9E3779B97F4A7C15ull;
+    h ^= h >> 29;
+    h *= 0xBF58476D1CE4E5B9ull;
+    h ^= h >> 32;
+    return static_cast<std::size_t>(h) & mask;
+}
+
+}  // namespace
+
+// The items in order and, from kIndexedFrom keys on, an open-addressing index
+// of their positions (a slot holds position + 1, 0 when free).
+struct Descriptor::Body {
+    std::vector<Item> items;
+    std::vector<uint32_t> index;
+    int depth = 0;
+
+    std::size_t position(HostKey key) const {
+        if (index.empty()) {
+            for (std::size_t i = 0; i < items.size(); ++i) {
+                if (items[i].key == key) {
+                    return i;
+                }
+            }
+            return items.size();
+        }
+        const std::size_t mask = index.size() - 1;
+        for (std::size_t slot = indexSlot(key, mask);; slot = (slot + 1) & mask) {
+            const uint32_t entry = index[slot];
+            if (entry == 0) {
+                return items.size();
+            }
+            if (items[entry - 1].key == key) {
+                return entry - 1;
+            }
+        }
+    }
+
+    // Makes the index ready for one more key (rebuilt larger when it would be
+    // more than half full); done before the key is appended, so that running
+    // out of memory here leaves the body as it was.
+    void prepareIndex() {
+        const std::size_t keys = items.size() + 1;
+        if (keys < kIndexedFrom || index.size() >= 2 * keys) {
+            return;
+        }
+        std::vector<uint32_t> larger(indexSlotsFor(keys), 0);
+        index.swap(larger);
+        for (std::size_t i = 0; i < items.size(); ++i) {
+            enter(i);
+        }
+    }
+
+    // Enters the item at `position` into the index, if there is one.
+    void enter(std::size_t position) {
+        if (index.empty()) {
+            return;
+        }
+        const std::size_t mask = index.size() - 1;
+        std::size_t slot = indexSlot(items[position].key, mask);
+        while (index[slot] != 0) {
+            slot = (slot + 1) & mask;
+        }
+        index[slot] = static_cast<uint32_t>(position + 1);
+    }
+};
+
+Descriptor::Body& Descriptor::ownBody(std::size_t room) {
+    if (body_ == nullptr) {
+        body_ = std::make_shared<Body>();
+        body_->items.reserve(room);
+    } else if (body_.use_count() > 1) {
+        body_ = std::make_shared<Body>(*body_);
+    }
+    return *body_;
+}
+
+void Descriptor::reserve(std::size_t count) {
+    if (count > size()) {
+        ownBody(count).items.reserve(count);
+    }
+}
+
 void Descriptor::put(HostKey key, Value value) {
+    Body& body = ownBody();
     const int depth = value.depth();
-    auto found = index_.find(key);
-    if (found == index_.end()) {
-        index_.emplace(key, items_.size());
-        items_.push_back(Item{key, std::move(value)});
-        depth_ = std::max(depth_, depth);
+    const std::size_t position = body.position(key);
+    if (position == body.items.size()) {
+        if (body.items.size() >= UINT32_MAX) {
+            throw std::length_error("too many keys in one descriptor");
+        }
+        body.prepareIndex();
+        body.items.push_back(Item{key, std::move(value)});
+        body.enter(body.items.size() - 1);
+        body.depth = std::max(body.depth, depth);
         return;
     }
-    Value& slot = items_[found->second].value;
-    const bool wasDeepest = slot.depth() == depth_;
+    Value& slot = body.items[position].value;
+    const bool wasDeepest = slot.depth() == body.depth;
     slot = std::move(value);
-    if (depth >= depth_) {
-        depth_ = depth;
+    if (depth >= body.depth) {
+        body.depth = depth;
     } else if (wasDeepest) {
-        depth_ = 0;
-        for (const Item& item : items_) {
-            depth_ = std::max(depth_, item.value.depth());
+        body.depth = 0;
+        for (const Item& item : body.items) {
+            body.depth = std::max(body.depth, item.value.depth());
         }
     }
 }
 
 const Value* Descriptor::find(HostKey key) const {
-    auto found = index_.find(key);
-    return found == index_.end() ? nullptr : &items_[found->second].value;
+    if (body_ == nullptr) {
+        return nullptr;
+    }
+    const std::size_t position = body_->position(key);
+    return position == body_->items.size() ? nullptr : &body_->items[position].value;
 }
 
 std::vector<HostKey> Descriptor::keys() const {
     std::vector<HostKey> keys;
-    keys.reserve(items_.size());
-    for (const Item& item : items_) {
+    keys.reserve(size());
+    for (const Item& item : items()) {
         keys.push_back(item.key);
     }
     return keys;
 }
 
+std::size_t Descriptor::size() const {
+    return body_ == nullptr ? 0 : body_->items.size();
+}
+
+const std::vector<Descriptor::Item>& Descriptor::items() const {
+    static const std::vector<Item> kNone;
+    return body_ == nullptr ? kNone : body_->items;
+}
+
+int Descriptor::depth() const {
+    return body_ == nullptr ? 0 : body_->depth;
+}
+
 bool operator==(const Descriptor& a, const Descriptor& b) {
-    if (a.classId_ != b.classId_ || a.items_.size() != b.items_.size()) {
+    if (a.classId_ != b.classId_) {
         return false;
     }
-    for (std::size_t i = 0; i < a.items_.size(); ++i) {
-        if (a.items_[i].key != b.items_[i].key || !(a.items_[i].value == b.items_[i].value)) {
+    if (a.body_ == b.body_) {
+        return true;
+    }
+    const std::vector<Descriptor::Item>& left = a.items();
+    const std::vector<Descriptor::Item>& right = b.items();
+    if (left.size() != right.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < left.size(); ++i) {
+        if (left[i].key != right[i].key || !(left[i].value == right[i].value)) {
             return false;
         }
     }
@@ -141,18 +324,18 @@ HostKey IdRegistry::fromString(std::string_view text) {
     if (found != ids_.end()) {
         return found->second;
     }
-    if (next_ > kLastId) {
+    if (texts_.size() > kLastId - kFirstId) {
         return 0;
     }
-    const HostKey id = next_++;
-    ids_.emplace(std::string(text), id);
-    texts_.emplace(id, std::string(text));
+    const auto id = static_cast<HostKey>(kFirstId + texts_.size());
+    const auto entry = ids_.emplace(std::string(text), id).first;
+    try {
+        texts_.emplace_back(text);
+    } catch (...) {
+        ids_.erase(entry);
+        throw;
+    }
     return id;
-}
-
-const std::string* IdRegistry::textOf(HostKey id) const {
-    auto found = texts_.find(id);
-    return found == texts_.end() ? nullptr : &found->second;
 }
 
 namespace {
@@ -192,13 +375,104 @@ HostKey typeOf(ValueKind kind) {
     return 0;
 }
 
+// Adds up the flattened size without writing anything. Every step first checks
+// that the total stays within the limit, so nothing wraps around and the work
+// ends at the limit even for shared parts repeated very often.
+class SizeCounter {
+  public:
+    SizeCounter(const IdRegistry& ids, std::size_t limit) : ids_(ids), limit_(limit) {}
+
+    std::size_t total() const { return total_; }
+
+    // `count` things of `unit` bytes each.
+    bool add(std::size_t count, std::size_t unit = 1) {
+        if (count > (limit_ - total_) / unit) {
+            return false;
+        }
+        total_ += count * unit;
+        return true;
+    }
+
+    // A count or length written as u32, followed by `count` things of `unit` bytes.
+    bool counted(std::size_t count, std::size_t unit) {
+        return count <= UINT32_MAX && add(4) && add(count, unit);
+    }
+
+    bool id(HostKey key) {
+        if (const std::string* text = ids_.textOf(key)) {
+            return counted(text->size(), 1);
+        }
+        return add(8);
+    }
+
+    bool descriptor(const Descriptor& d) {
+        // An empty class name (one 0 unit), the class, the item count.
+        if (!add(6) || !id(d.classId()) || d.size() > UINT32_MAX || !add(4)) {
+            return false;
+        }
+        for (const Descriptor::Item& item : d.items()) {
+            if (!id(item.key) || !value(item.value)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    bool value(const Value& v) {
+        if (!add(4)) {
+            return false;
+        }
+        switch (v.kind()) {
+            case ValueKind::Integer:
+                return add(4);
+            case ValueKind::Float:
+                return add(8);
+            case ValueKind::Boolean:
+                return add(1);
+            case ValueKind::Text:
+                // The units and a terminating 0 unit.
+                return counted(v.asText().size() + 1, 2);
+            case ValueKind::List:
+                if (v.asList().size() > UINT32_MAX || !add(4)) {
+                    return false;
+                }
+                for (const Value& item : v.asList()) {
+                    if (!value(item)) {
+                        return false;
+                    }
+                }
+                return true;
+            case ValueKind::Object:
+                return descriptor(v.asObject());
+            case ValueKind::Data:
+                return counted(v.asData().size(), 1);
+        }
+        return false;
+    }
+
+  private:
+    const IdRegistry& ids_;
+    std::size_t limit_;
+    std::size_t total_ = 0;
+};
+
+// Writes the layout into memory sized by the SizeCounter. Each step takes its
+// bytes from the cursor first; should the two ever disagree, the writer stops
+// at the end and reports it instead of writing past it.
 class Writer {
   public:
-    Writer(std::vector<uint8_t>& out, const IdRegistry& ids) : out_(out), ids_(ids) {}
+    Writer(std::span<uint8_t> out, const IdRegistry& ids)
+        : pos_(out.data()), end_(out.data() + out.size()), ids_(ids) {}
+
+    // All of the memory written, and nothing more.
+    bool complete() const { return !overflow_ && pos_ == end_; }
 
     void u32(uint32_t value) {
-        for (int shift = 24; shift >= 0; shift -= 8) {
-            out_.push_back(static_cast<uint8_t>(value >> shift));
+        if (uint8_t* out = take(4)) {
+            out[0] = static_cast<uint8_t>(value >> 24);
+            out[1] = static_cast<uint8_t>(value >> 16);
+            out[2] = static_cast<uint8_t>(value >> 8);
+            out[3] = static_cast<uint8_t>(value);
         }
     }
 
@@ -207,10 +481,16 @@ class Writer {
         u32(static_cast<uint32_t>(value));
     }
 
+    void bytes(const uint8_t* data, std::size_t count) {
+        if (uint8_t* out = take(count); out != nullptr && count != 0) {
+            std::memcpy(out, data, count);
+        }
+    }
+
     void id(HostKey key) {
         if (const std::string* text = ids_.textOf(key)) {
             u32(static_cast<uint32_t>(text->size()));
-            out_.insert(out_.end(), text->begin(), text->end());
+            bytes(reinterpret_cast<const uint8_t*>(text->data()), text->size());
             return;
         }
         u32(0);
@@ -219,12 +499,14 @@ class Writer {
 
     void unicode(std::u16string_view text) {
         u32(static_cast<uint32_t>(text.size() + 1));
-        for (char16_t unit : text) {
-            out_.push_back(static_cast<uint8_t>(unit >> 8));
-            out_.push_back(static_cast<uint8_t>(unit));
+        if (uint8_t* out = take(2 * (text.size() + 1))) {
+            for (char16_t unit : text) {
+                *out++ = static_cast<uint8_t>(unit >> 8);
+                *out++ = static_cast<uint8_t>(unit);
+            }
+            out[0] = 0;
+            out[1] = 0;
         }
-        out_.push_back(0);
-        out_.push_back(0);
     }
 
     void descriptor(const Descriptor& d) {
@@ -247,7 +529,9 @@ class Writer {
                 u64(std::bit_cast<uint64_t>(v.asFloat()));
                 break;
             case ValueKind::Boolean:
-                out_.push_back(v.asBoolean() ? 1 : 0);
+                if (uint8_t* out = take(1)) {
+                    *out = v.asBoolean() ? 1 : 0;
+                }
                 break;
             case ValueKind::Text:
                 unicode(v.asText());
@@ -261,15 +545,31 @@ class Writer {
             case ValueKind::Object:
                 descriptor(v.asObject());
                 break;
-            case ValueKind::Data:
-                u32(static_cast<uint32_t>(v.asData().size()));
-                out_.insert(out_.end(), v.asData().begin(), v.asData().end());
+            case ValueKind::Data: {
+                const DataBlock& block = v.asData();
+                u32(static_cast<uint32_t>(block.size()));
+                bytes(block.data(), block.size());
                 break;
+            }
         }
     }
 
   private:
-    std::vector<uint8_t>& out_;
+    // The next `count` bytes, or null (and nothing written from then on)
+    // when they would run past the end.
+    uint8_t* take(std::size_t count) {
+        if (overflow_ || count > static_cast<std::size_t>(end_ - pos_)) {
+            overflow_ = true;
+            return nullptr;
+        }
+        uint8_t* out = pos_;
+        pos_ += count;
+        return out;
+    }
+
+    uint8_t* pos_;
+    uint8_t* end_;
+    bool overflow_ = false;
     const IdRegistry& ids_;
 };
 
@@ -277,7 +577,13 @@ class Writer {
 // moving; bounds are checked by subtraction.
 class Reader {
   public:
-    Reader(std::span<const uint8_t> in, IdRegistry& ids) : in_(in), ids_(ids) {}
+    // With `shared`, the buffer `in` views: data blocks become ranges of it.
+    // Lists and objects nested deeper than `keepLevels` are checked but come
+    // back empty.
+    Reader(std::span<const uint8_t> in, IdRegistry& ids,
+           const std::shared_ptr<const std::vector<uint8_t>>* shared = nullptr,
+           int keepLevels = kMaxDescriptorDepth)
+        : in_(in), ids_(ids), shared_(shared), keepLevels_(keepLevels) {}
 
     std::size_t left() const { return in_.size() - pos_; }
 
@@ -339,7 +645,8 @@ class Reader {
         return out != 0;
     }
 
-    bool unicode(std::u16string& out) {
+    // Checked in full; decoded into `out` unless it is null.
+    bool unicode(std::u16string* out) {
         uint32_t units = 0;
         if (!u32(units) || units == 0 || units > left() / 2) {
             return false;
@@ -349,35 +656,45 @@ class Reader {
         if (raw[raw.size() - 2] != 0 || raw[raw.size() - 1] != 0) {
             return false;  // the terminating 0 unit is missing
         }
-        out.resize(units - 1);
-        for (std::size_t i = 0; i + 1 < units; ++i) {
-            out[i] = static_cast<char16_t>((raw[2 * i] << 8) | raw[2 * i + 1]);
+        if (out != nullptr) {
+            out->resize(units - 1);
+            for (std::size_t i = 0; i + 1 < units; ++i) {
+                (*out)[i] = static_cast<char16_t>((raw[2 * i] << 8) | raw[2 * i + 1]);
+            }
         }
         return true;
     }
 
-    // `depthLeft`: how many more levels of lists and objects may follow.
-    bool descriptor(int depthLeft, Descriptor& out) {
-        std::u16string className;
+    // `depthLeft`: how many more levels of lists and objects may follow. The
+    // class goes to `out` unless it is null, the items too if `keepItems`;
+    // what is not kept is checked all the same.
+    bool descriptor(int depthLeft, Descriptor* out, bool keepItems = true) {
         HostKey classId = 0;
         uint32_t count = 0;
-        if (!unicode(className) || !id(true, classId) || !u32(count) ||
+        if (!unicode(nullptr) || !id(true, classId) || !u32(count) ||
             count > left() / kMinItemBytes) {
             return false;
         }
-        out.setClassId(classId);
+        if (out != nullptr) {
+            out->setClassId(classId);
+        }
+        if (out == nullptr || !keepItems) {
+            return skippedItems(depthLeft, count);
+        }
+        out->reserve(count);
         for (uint32_t i = 0; i < count; ++i) {
             HostKey key = 0;
             Value item;
-            if (!id(false, key) || out.contains(key) || !value(depthLeft, item)) {
+            if (!id(false, key) || out->contains(key) || !value(depthLeft, &item)) {
                 return false;
             }
-            out.put(key, std::move(item));
+            out->put(key, std::move(item));
         }
         return true;
     }
 
-    bool value(int depthLeft, Value& out) {
+    // With `out` null the value is checked without being built.
+    bool value(int depthLeft, Value* out) {
         HostKey type = 0;
         if (!u32(type)) {
             return false;
@@ -388,43 +705,39 @@ class Reader {
                 if (!u32(raw)) {
                     return false;
                 }
-                out = Value::fromInteger(static_cast<int32_t>(raw));
-                return true;
+                return set(out, [&] { return Value::fromInteger(static_cast<int32_t>(raw)); });
             }
             case kTypeFloat: {
                 uint64_t raw = 0;
                 if (!u64(raw)) {
                     return false;
                 }
-                out = Value::fromFloat(std::bit_cast<double>(raw));
-                return true;
+                return set(out, [&] { return Value::fromFloat(std::bit_cast<double>(raw)); });
             }
             case kTypeBoolean: {
                 std::span<const uint8_t> raw;
                 if (!bytes(1, raw) || raw[0] > 1) {
                     return false;
                 }
-                out = Value::fromBoolean(raw[0] == 1);
-                return true;
+                return set(out, [&] { return Value::fromBoolean(raw[0] == 1); });
             }
             case kTypeText: {
                 std::u16string text;
-                if (!unicode(text)) {
+                if (!unicode(out != nullptr ? &text : nullptr)) {
                     return false;
                 }
-                out = Value::fromText(std::move(text));
-                return true;
+                return set(out, [&] { return Value::fromText(std::move(text)); });
             }
             case kTypeList:
                 return list(depthLeft, out);
             case kTypeObject: {
                 Descriptor object;
-                if (depthLeft == 0 || !descriptor(depthLeft - 1, object)) {
+                if (depthLeft == 0 || !descriptor(depthLeft - 1, out != nullptr ? &object : nullptr,
+                                                  keeps(depthLeft, out))) {
                     return false;
                 }
                 const HostKey classId = object.classId();
-                out = Value::fromObject(classId, std::move(object));
-                return true;
+                return set(out, [&] { return Value::fromObject(classId, std::move(object)); });
             }
             case kTypeData: {
                 uint32_t length = 0;
@@ -432,57 +745,143 @@ class Reader {
                 if (!u32(length) || !bytes(length, raw)) {
                     return false;
                 }
-                out = Value::fromData(std::vector<uint8_t>(raw.begin(), raw.end()));
-                return true;
+                return set(out, [&] {
+                    if (shared_ == nullptr) {
+                        return Value::fromData(std::vector<uint8_t>(raw.begin(), raw.end()));
+                    }
+                    const auto offset = static_cast<std::size_t>(raw.data() - in_.data());
+                    return Value::fromDataBlock(DataBlock(*shared_, offset, raw.size()));
+                });
             }
             default:
                 return false;
         }
     }
 
-    bool list(int depthLeft, Value& out) {
+    bool list(int depthLeft, Value* out) {
         uint32_t count = 0;
         if (depthLeft == 0 || !u32(count) || count > left() / kMinValueBytes) {
             return false;
         }
         std::vector<Value> items;
-        items.reserve(count);
+        const bool keep = keeps(depthLeft, out);
+        if (keep) {
+            items.reserve(count);
+        }
         for (uint32_t i = 0; i < count; ++i) {
             Value item;
-            if (!value(depthLeft - 1, item)) {
+            if (!value(depthLeft - 1, keep ? &item : nullptr)) {
                 return false;
             }
-            items.push_back(std::move(item));
+            if (keep) {
+                items.push_back(std::move(item));
+            }
         }
-        out = Value::fromList(std::move(items));
-        return true;
+        return set(out, [&] { return Value::fromList(std::move(items)); });
     }
 
   private:
+    template <class Make>
+    static bool set(Value* out, Make&& make) {
+        if (out != nullptr) {
+            *out = make();
+        }
+        return true;
+    }
+
+    // Whether the contents of a list or object read at `depthLeft` are kept.
+    bool keeps(int depthLeft, const Value* out) const {
+        return out != nullptr && kMaxDescriptorDepth - depthLeft < keepLevels_;
+    }
+
+    // The items of a descriptor that is not built: each is checked, and no key
+    // may come twice.
+    bool skippedItems(int depthLeft, uint32_t count) {
+        if (seenKeys_.empty()) {
+            seenKeys_.resize(kMaxDescriptorDepth + 1);
+        }
+        // Nested descriptors have less depth left, so they use other lists.
+        std::vector<HostKey>& seen = seenKeys_[static_cast<std::size_t>(depthLeft)];
+        seen.clear();
+        for (uint32_t i = 0; i < count; ++i) {
+            HostKey key = 0;
+            if (!id(false, key) || !value(depthLeft, nullptr)) {
+                return false;
+            }
+            seen.push_back(key);
+        }
+        std::sort(seen.begin(), seen.end());
+        return std::adjacent_find(seen.begin(), seen.end()) == seen.end();
+    }
+
     std::span<const uint8_t> in_;
     IdRegistry& ids_;
+    const std::shared_ptr<const std::vector<uint8_t>>* shared_;
+    int keepLevels_;
+    std::vector<std::vector<HostKey>> seenKeys_;
     std::size_t pos_ = 0;
 };
 
+std::optional<Descriptor> read(Reader& reader) {
+    uint32_t version = 0;
+    Descriptor descriptor;
+    if (!reader.u32(version) || version != kFlattenedVersion ||
+        !reader.descriptor(kMaxDescriptorDepth, &descriptor) || reader.left() != 0) {
+        return std::nullopt;
+    }
+    return descriptor;
+}
+
 }  // namespace
 
-std::vector<uint8_t> flatten(const Descriptor& descriptor, const IdRegistry& ids) {
-    std::vector<uint8_t> out;
+std::optional<std::size_t> flattenedSize(const Descriptor& descriptor, const IdRegistry& ids,
+                                         std::size_t limit) {
+    SizeCounter counter(ids, limit);
+    if (!counter.add(4) || !counter.descriptor(descriptor)) {
+        return std::nullopt;
+    }
+    return counter.total();
+}
+
+std::optional<std::vector<uint8_t>> flattenAtMost(const Descriptor& descriptor,
+                                                  const IdRegistry& ids, std::size_t limit) {
+    const std::optional<std::size_t> size = flattenedSize(descriptor, ids, limit);
+    if (!size) {
+        return std::nullopt;
+    }
+    // Sized (and so zero-filled) first, then written through a cursor, which
+    // is much faster than appending byte by byte.
+    std::vector<uint8_t> out(*size);
     Writer writer(out, ids);
     writer.u32(kFlattenedVersion);
     writer.descriptor(descriptor);
+    if (!writer.complete()) {
+        throw std::logic_error("the flattened size was miscounted");
+    }
     return out;
+}
+
+std::vector<uint8_t> flatten(const Descriptor& descriptor, const IdRegistry& ids) {
+    std::optional<std::vector<uint8_t>> out =
+        flattenAtMost(descriptor, ids, std::vector<uint8_t>().max_size());
+    if (!out) {
+        throw std::length_error("the descriptor does not fit the flattened layout");
+    }
+    return std::move(*out);
 }
 
 std::optional<Descriptor> unflatten(std::span<const uint8_t> bytes, IdRegistry& ids) {
     Reader reader(bytes, ids);
-    uint32_t version = 0;
-    Descriptor descriptor;
-    if (!reader.u32(version) || version != kFlattenedVersion ||
-        !reader.descriptor(kMaxDescriptorDepth, descriptor) || reader.left() != 0) {
+    return read(reader);
+}
+
+std::optional<Descriptor> unflattenShared(std::shared_ptr<const std::vector<uint8_t>> bytes,
+                                          IdRegistry& ids, int keepLevels) {
+    if (bytes == nullptr) {
         return std::nullopt;
     }
-    return descriptor;
+    Reader reader(*bytes, ids, &bytes, keepLevels);
+    return read(reader);
 }
 
 namespace {
@@ -611,17 +1010,19 @@ struct DescriptorHost::Routines {
         });
     }
 
+    // The list is shared with the value; the next change to the list unshares it.
     static HostError HOSTAPI_CALL putList(DescriptorRef descriptor, HostKey key,
                                           ActionListRef list) {
         return run([&](DescriptorHost& host) -> HostError {
-            const std::vector<Value>* source = lookup(host.lists_, list);
+            const SharedRef<ListItems>* source = lookup(host.lists_, list);
             if (source == nullptr) {
                 return kErrBadArgument;
             }
-            return put(descriptor, key, Value::fromList(*source));
+            return put(descriptor, key, Value::fromSharedList(*source));
         });
     }
 
+    // The object shares the source's items; the next change to either unshares them.
     static HostError HOSTAPI_CALL putObject(DescriptorRef descriptor, HostKey key, HostKey classKey,
                                             DescriptorRef value) {
         return run([&](DescriptorHost& host) -> HostError {
@@ -655,7 +1056,7 @@ struct DescriptorHost::Routines {
             if (source == nullptr) {
                 return kErrBadArgument;
             }
-            *handle = host.handles_.createFrom(flatten(*source, host.ids_));
+            *handle = host.flattenToHandle(*source);
             return *handle == nullptr ? kErrNoMemory : 0;
         });
     }
@@ -690,7 +1091,7 @@ struct DescriptorHost::Routines {
                 return kErrBadArgument;
             }
             const std::uintptr_t reference = host.newReference();
-            host.lists_.emplace(reference, std::vector<Value>());
+            host.lists_.emplace(reference, SharedRef<ListItems>::make({}));
             ++host.counts_.listsMade;
             *list = toRef<ActionListRef>(reference);
             return 0;
@@ -712,11 +1113,15 @@ struct DescriptorHost::Routines {
     // descriptor afterwards.
     static HostError append(ActionListRef list, Value value) {
         return run([&](DescriptorHost& host) -> HostError {
-            std::vector<Value>* target = lookup(host.lists_, list);
-            if (target == nullptr || 1 + value.depth() > kMaxDescriptorDepth) {
+            SharedRef<ListItems>* target = lookup(host.lists_, list);
+            const int depth = 1 + value.depth();
+            if (target == nullptr || depth > kMaxDescriptorDepth) {
                 return kErrBadArgument;
             }
-            target->push_back(std::move(value));
+            // A value holding the list as it was keeps it: the change goes to a copy.
+            ListItems& items = target->writable();
+            items.items.push_back(std::move(value));
+            items.depth = std::max(items.depth, depth);
             return 0;
         });
     }
@@ -805,11 +1210,11 @@ struct DescriptorHost::Routines {
                 ++host.counts_.badFrees;
                 return kErrBadArgument;
             }
-            const std::vector<uint8_t> bytes = flatten(found->second, host.ids_);
+            HostHandle written = host.flattenToHandle(found->second);
             host.tokens_.erase(found);
             ++host.counts_.writeClosed;
-            *descriptor = host.handles_.createFrom(bytes);
-            return *descriptor == nullptr ? kErrNoMemory : 0;
+            *descriptor = written;
+            return written == nullptr ? kErrNoMemory : 0;
         });
     }
 };
@@ -871,7 +1276,8 @@ const Descriptor* DescriptorHost::view(DescriptorRef descriptor) const {
 }
 
 const std::vector<Value>* DescriptorHost::viewList(ActionListRef list) const {
-    return lookup(lists_, list);
+    const SharedRef<ListItems>* found = lookup(lists_, list);
+    return found == nullptr ? nullptr : &(*found)->items;
 }
 
 const std::u16string* DescriptorHost::viewZString(ZStringRef zstring) const {
@@ -887,6 +1293,12 @@ std::optional<Descriptor> DescriptorHost::read(HostHandle handle) const {
         return std::nullopt;
     }
     return unflatten(handles_.bytes(handle), ids_);
+}
+
+HostHandle DescriptorHost::flattenToHandle(const Descriptor& descriptor) {
+    std::optional<std::vector<uint8_t>> bytes =
+        flattenAtMost(descriptor, ids_, static_cast<std::size_t>(HandleStore::kMaxSize));
+    return bytes ? handles_.adopt(std::move(*bytes)) : nullptr;
 }
 
 std::uintptr_t DescriptorHost::newReference() {

@@ -10,12 +10,14 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -47,54 +49,18 @@ inline constexpr int kMaxDescriptorDepth = 64;
 
 enum class ValueKind : uint8_t { Integer, Float, Boolean, Text, List, Object, Data };
 
-class Descriptor;
-
-// One typed value. Objects are immutable once built and shared between
-// copies, so copying a list of objects does not copy the objects.
-class Value {
-  public:
-    Value() = default;  // Integer 0
-
-    static Value fromInteger(int32_t value);
-    static Value fromFloat(double value);
-    static Value fromBoolean(bool value);
-    static Value fromText(std::u16string text);
-    static Value fromList(std::vector<Value> items);
-    // The object's class becomes the descriptor's class ID.
-    static Value fromObject(HostKey classId, Descriptor descriptor);
-    static Value fromData(std::vector<uint8_t> bytes);
-
-    ValueKind kind() const { return static_cast<ValueKind>(value_.index()); }
-    // Each accessor requires the matching kind (std::bad_variant_access otherwise).
-    int32_t asInteger() const { return std::get<int32_t>(value_); }
-    double asFloat() const { return std::get<double>(value_); }
-    bool asBoolean() const { return std::get<bool>(value_); }
-    const std::u16string& asText() const { return std::get<std::u16string>(value_); }
-    const std::vector<Value>& asList() const { return std::get<std::vector<Value>>(value_); }
-    const Descriptor& asObject() const;  // its classId() is the object's class
-    const std::vector<uint8_t>& asData() const { return std::get<std::vector<uint8_t>>(value_); }
-
-    // Nesting below this value: 0 for scalars, 1 + the deepest element for a
-    // list, 1 + the descriptor's depth for an object.
-    int depth() const { return depth_; }
-
-    // Exact equality: floats compare by bit pattern, objects by content.
-    friend bool operator==(const Value& a, const Value& b);
-
-  private:
-    std::variant<int32_t, double, bool, std::u16string, std::vector<Value>,
-                 std::shared_ptr<const Descriptor>, std::vector<uint8_t>>
-        value_{int32_t{0}};
-    int depth_ = 0;
-};
+class Value;
 
 // Ordered keys with values and a class ID (0 for a root or unclassed one).
+//
+// Copies share their items until one of them is changed (copy on write), so a
+// descriptor put into another one costs no copy of its items. Keys are found
+// by a linear search in small descriptors and, from kIndexedFrom keys on,
+// through an index of item positions (one array, no allocation per key).
 class Descriptor {
   public:
-    struct Item {
-        HostKey key;
-        Value value;
-    };
+    struct Item;
+    static constexpr std::size_t kIndexedFrom = 32;
 
     Descriptor() = default;
     explicit Descriptor(HostKey classId) : classId_(classId) {}
@@ -104,23 +70,165 @@ class Descriptor {
 
     // Appends the key, or replaces the value of a key already present in place.
     void put(HostKey key, Value value);
+    // Room for `count` keys in all, so that appending up to them moves nothing.
+    void reserve(std::size_t count);
     const Value* find(HostKey key) const;
-    bool contains(HostKey key) const { return index_.count(key) != 0; }
+    bool contains(HostKey key) const { return find(key) != nullptr; }
     std::vector<HostKey> keys() const;
-    std::size_t size() const { return items_.size(); }
-    bool empty() const { return items_.empty(); }
-    const std::vector<Item>& items() const { return items_; }
+    std::size_t size() const;
+    bool empty() const { return size() == 0; }
+    const std::vector<Item>& items() const;
     // The deepest value's depth (0 when there are only scalars).
-    int depth() const { return depth_; }
+    int depth() const;
 
     // Same class, same keys in the same order, equal values.
     friend bool operator==(const Descriptor& a, const Descriptor& b);
 
   private:
+    struct Body;
+    // The items for a change: unshared first when another copy holds them,
+    // made with room for `room` keys when there are none yet (most
+    // descriptors hold a few keys).
+    Body& ownBody(std::size_t room = 8);
+
     HostKey classId_ = 0;
-    std::vector<Item> items_;
-    std::unordered_map<HostKey, std::size_t> index_;
-    int depth_ = 0;
+    std::shared_ptr<Body> body_;  // null while there are no items
+};
+
+// The bytes of a data block: immutable and shared by every copy of the value.
+// A block owns its bytes or is a range of a shared buffer that it keeps alive.
+class DataBlock {
+  public:
+    using value_type = uint8_t;
+    using iterator = const uint8_t*;
+    using const_iterator = const uint8_t*;
+
+    DataBlock() = default;
+    explicit DataBlock(std::vector<uint8_t> bytes);
+    // `length` bytes of `buffer` from `offset`; the range must lie in the buffer.
+    DataBlock(std::shared_ptr<const std::vector<uint8_t>> buffer, std::size_t offset,
+              std::size_t length);
+
+    const uint8_t* data() const { return data_; }
+    std::size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const uint8_t* begin() const { return data_; }
+    const uint8_t* end() const { return data_ + size_; }
+
+    // A copy of the bytes.
+    operator std::vector<uint8_t>() const { return {begin(), end()}; }
+
+    friend bool operator==(const DataBlock& a, const DataBlock& b);
+    friend bool operator==(const DataBlock& a, const std::vector<uint8_t>& b);
+
+  private:
+    std::shared_ptr<const std::vector<uint8_t>> buffer_;
+    const uint8_t* data_ = nullptr;
+    std::size_t size_ = 0;
+};
+
+// One T shared by a count of holders, changed only through writable(): a
+// single word where a std::shared_ptr takes two, which keeps values, and so
+// the items of large descriptors, small. The count is not atomic: values are
+// not shared between threads.
+template <class T>
+class SharedRef {
+  public:
+    SharedRef() = default;
+    static SharedRef make(T value) {
+        SharedRef made;
+        made.node_ = new Node{1, std::move(value)};
+        return made;
+    }
+    SharedRef(const SharedRef& other) noexcept : node_(other.node_) {
+        if (node_ != nullptr) {
+            ++node_->holders;
+        }
+    }
+    SharedRef(SharedRef&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
+    SharedRef& operator=(SharedRef other) noexcept {
+        std::swap(node_, other.node_);
+        return *this;
+    }
+    ~SharedRef() {
+        if (node_ != nullptr && --node_->holders == 0) {
+            delete node_;
+        }
+    }
+
+    const T& operator*() const { return node_->value; }
+    const T* operator->() const { return &node_->value; }
+    // The value for a change (there must be one): copied first when another
+    // holder shares it.
+    T& writable() {
+        if (node_->holders != 1) {
+            *this = make(node_->value);
+        }
+        return node_->value;
+    }
+
+  private:
+    struct Node {
+        std::size_t holders;
+        T value;
+    };
+    Node* node_ = nullptr;
+};
+
+struct ListItems;
+
+// One typed value. Texts, lists, objects and data blocks are immutable once
+// built and shared between copies, so copying a value never copies them; a
+// value is two words.
+class Value {
+  public:
+    Value() = default;  // Integer 0
+
+    static Value fromInteger(int32_t value);
+    static Value fromFloat(double value);
+    static Value fromBoolean(bool value);
+    static Value fromText(std::u16string text);
+    static Value fromList(std::vector<Value> items);
+    // Shares `items`, which change only through SharedRef::writable.
+    static Value fromSharedList(SharedRef<ListItems> items);
+    // The object's class becomes the descriptor's class ID.
+    static Value fromObject(HostKey classId, Descriptor descriptor);
+    static Value fromData(std::vector<uint8_t> bytes);
+    static Value fromDataBlock(DataBlock block);
+
+    ValueKind kind() const { return static_cast<ValueKind>(value_.index()); }
+    // Each accessor requires the matching kind (std::bad_variant_access otherwise).
+    int32_t asInteger() const { return std::get<int32_t>(value_); }
+    double asFloat() const { return std::get<double>(value_); }
+    bool asBoolean() const { return std::get<bool>(value_); }
+    const std::u16string& asText() const { return *std::get<SharedRef<std::u16string>>(value_); }
+    const std::vector<Value>& asList() const;
+    // Its classId() is the object's class.
+    const Descriptor& asObject() const { return *std::get<SharedRef<Descriptor>>(value_); }
+    const DataBlock& asData() const { return *std::get<SharedRef<DataBlock>>(value_); }
+
+    // Nesting below this value: 0 for scalars, 1 + the deepest element for a
+    // list, 1 + the descriptor's depth for an object.
+    int depth() const;
+
+    // Exact equality: floats compare by bit pattern, objects by content.
+    friend bool operator==(const Value& a, const Value& b);
+
+  private:
+    std::variant<int32_t, double, bool, SharedRef<std::u16string>, SharedRef<ListItems>,
+                 SharedRef<Descriptor>, SharedRef<DataBlock>>
+        value_{int32_t{0}};
+};
+
+// The items of a list value and how deep the list nests.
+struct ListItems {
+    std::vector<Value> items;
+    int depth = 1;  // 1 + the deepest item's depth
+};
+
+struct Descriptor::Item {
+    HostKey key;
+    Value value;
 };
 
 // Runtime type IDs for strings. They come from a range whose high byte is
@@ -132,9 +240,11 @@ class IdRegistry {
 
     // The stable ID of `text`; 0 for an empty text or when the range is used up.
     HostKey fromString(std::string_view text);
-    bool isStringId(HostKey id) const { return texts_.count(id) != 0; }
+    bool isStringId(HostKey id) const { return id >= kFirstId && id - kFirstId < texts_.size(); }
     // The text an ID came from; null for an ID that did not come from a string.
-    const std::string* textOf(HostKey id) const;
+    const std::string* textOf(HostKey id) const {
+        return isStringId(id) ? &texts_[id - kFirstId] : nullptr;
+    }
     std::size_t size() const { return texts_.size(); }
 
   private:
@@ -145,21 +255,42 @@ class IdRegistry {
         }
     };
     std::unordered_map<std::string, HostKey, TextHash, std::equal_to<>> ids_;
-    std::unordered_map<HostKey, std::string> texts_;
-    HostKey next_ = kFirstId;
+    // The text of ID kFirstId + i at i (a deque keeps the texts in place as it grows).
+    std::deque<std::string> texts_;
 };
 
 // The flattened layout: u32 version 16, then the descriptor. Keys and classes
 // that came from strings are written as their text, everything else as four
 // bytes; a class ID of 0 is written as four zero bytes.
+//
+// The size of the flattened layout; nullopt when it is more than `limit` bytes
+// or a count or length does not fit the layout's 32 bits. The work stops at the
+// limit, however often shared parts repeat.
+std::optional<std::size_t> flattenedSize(const Descriptor& descriptor, const IdRegistry& ids,
+                                         std::size_t limit);
+// The flattened layout in a buffer of exactly its size; nullopt as for
+// flattenedSize.
+std::optional<std::vector<uint8_t>> flattenAtMost(const Descriptor& descriptor,
+                                                  const IdRegistry& ids, std::size_t limit);
+// The same without a limit of its own; throws std::length_error when the
+// layout cannot hold the descriptor.
 std::vector<uint8_t> flatten(const Descriptor& descriptor, const IdRegistry& ids);
 
 // Reads a flattened descriptor. Safe for untrusted input: refuses anything cut
 // short, trailing bytes, lengths or counts running past the end, unknown
 // value types, duplicate keys, keys that are neither a four-character code nor
 // a string, and nesting deeper than kMaxDescriptorDepth. String IDs read are
-// registered in `ids` (also when the input is refused later on).
+// registered in `ids` (also when the input is refused later on). Data blocks
+// are copied out of `bytes`.
 std::optional<Descriptor> unflatten(std::span<const uint8_t> bytes, IdRegistry& ids);
+// The same for bytes that stay unchanged: data blocks are ranges of `bytes`,
+// which they keep alive, so none is copied. For an outline of a large
+// descriptor, `keepLevels` limits what is built: the root's items are level 0,
+// a list's items or an object's items one level below the list or object, and
+// lists and objects whose items would lie below `keepLevels` are checked like
+// the rest but come back empty (an object keeps its class).
+std::optional<Descriptor> unflattenShared(std::shared_ptr<const std::vector<uint8_t>> bytes,
+                                          IdRegistry& ids, int keepLevels = kMaxDescriptorDepth);
 
 struct DescriptorCounts {
     std::size_t descriptorsMade = 0;
@@ -223,6 +354,9 @@ class DescriptorHost {
     struct Routines;
     friend struct Routines;
 
+    // A new handle holding the flattened descriptor, written straight into the
+    // handle's storage; null when it is too large for a handle or refused.
+    HostHandle flattenToHandle(const Descriptor& descriptor);
     // References are numbers that are never handed out twice.
     std::uintptr_t newReference();
     bool takeMakeAllowance();
@@ -232,7 +366,8 @@ class DescriptorHost {
     HandleStore& handles_;
     mutable IdRegistry ids_;  // reading a handle may register string IDs
     std::unordered_map<std::uintptr_t, Descriptor> descriptors_;
-    std::unordered_map<std::uintptr_t, std::vector<Value>> lists_;
+    // A list is shared with the values it was put into until it changes again.
+    std::unordered_map<std::uintptr_t, SharedRef<ListItems>> lists_;
     std::unordered_map<std::uintptr_t, std::u16string> zstrings_;
     std::unordered_map<std::uintptr_t, Descriptor> tokens_;
     std::uintptr_t nextReference_ = 0x1000;

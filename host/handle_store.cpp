@@ -1,37 +1,56 @@
 #include "host/handle_store.h"
 
-#include <cstring>
-#include <limits>
+#include <new>
+#include <utility>
 
 namespace qmhost {
 
-HostHandle HandleStore::create(int64_t size) {
-    if (size < 0 || size > std::numeric_limits<int32_t>::max()) {
-        return nullptr;
-    }
+bool HandleStore::takeAllowance() {
     if (allowance_ == 0) {
-        return nullptr;
+        return false;
     }
     if (allowance_ > 0) {
         --allowance_;
     }
-    auto block = std::make_unique<Block>();
-    block->size = static_cast<std::size_t>(size);
-    // One spare byte so that even an empty handle has a distinct address.
-    block->storage = std::make_unique<uint8_t[]>(block->size + 1);
-    block->record.memory = block->storage.get();
-    HostHandle handle = &block->record;
-    blocks_.emplace(handle, std::move(block));
-    ++created_;
-    return handle;
+    return true;
+}
+
+// Memory running out is a refused handle, as for the module's own requests.
+template <class MakeStorage>
+HostHandle HandleStore::insert(std::size_t size, MakeStorage&& makeStorage) {
+    if (size > static_cast<std::size_t>(kMaxSize) || !takeAllowance()) {
+        return nullptr;
+    }
+    try {
+        auto block = std::make_unique<Block>();
+        block->storage = makeStorage();
+        if (block->storage.capacity() == 0) {
+            block->storage.reserve(1);
+        }
+        block->record.memory = block->storage.data();
+        HostHandle handle = &block->record;
+        blocks_.emplace(handle, std::move(block));
+        ++created_;
+        return handle;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+HostHandle HandleStore::create(int64_t size) {
+    if (size < 0 || size > kMaxSize) {
+        return nullptr;
+    }
+    const auto bytes = static_cast<std::size_t>(size);
+    return insert(bytes, [&] { return std::vector<uint8_t>(bytes); });
 }
 
 HostHandle HandleStore::createFrom(std::span<const uint8_t> bytes) {
-    HostHandle handle = create(static_cast<int64_t>(bytes.size()));
-    if (handle != nullptr && !bytes.empty()) {
-        std::memcpy(handle->memory, bytes.data(), bytes.size());
-    }
-    return handle;
+    return insert(bytes.size(), [&] { return std::vector<uint8_t>(bytes.begin(), bytes.end()); });
+}
+
+HostHandle HandleStore::adopt(std::vector<uint8_t> bytes) {
+    return insert(bytes.size(), [&] { return std::move(bytes); });
 }
 
 void HandleStore::dispose(HostHandle handle) {
@@ -40,8 +59,28 @@ void HandleStore::dispose(HostHandle handle) {
         ++badDisposes_;
         return;
     }
+    if (handle == keep_) {
+        kept_ = std::move(it->second->storage);
+        keep_ = nullptr;
+    }
     blocks_.erase(it);
     ++disposed_;
+}
+
+bool HandleStore::keepOnDispose(HostHandle handle) {
+    if (!owns(handle)) {
+        return false;
+    }
+    keep_ = handle;
+    kept_.reset();
+    return true;
+}
+
+std::optional<std::vector<uint8_t>> HandleStore::takeKept() {
+    keep_ = nullptr;
+    std::optional<std::vector<uint8_t>> kept = std::move(kept_);
+    kept_.reset();
+    return kept;
 }
 
 bool HandleStore::owns(HostHandle handle) const {
@@ -53,7 +92,7 @@ std::span<uint8_t> HandleStore::bytes(HostHandle handle) const {
     if (it == blocks_.end()) {
         return {};
     }
-    return {it->second->storage.get(), it->second->size};
+    return it->second->storage;
 }
 
 int32_t HandleStore::lock(HostHandle handle) {

@@ -3,9 +3,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <limits>
 #include <memory>
+#include <optional>
 #include <span>
 #include <unordered_map>
+#include <vector>
 
 #include "hostapi/host_api.h"
 
@@ -13,18 +16,32 @@ namespace qmhost {
 
 class HandleStore {
   public:
+    // The largest handle: its size must fit the handle routines' int32_t.
+    static constexpr int64_t kMaxSize = std::numeric_limits<int32_t>::max();
+
     HandleStore() = default;
     HandleStore(const HandleStore&) = delete;
     HandleStore& operator=(const HandleStore&) = delete;
 
     // A new zero-filled handle of `size` bytes, or null when the size is
-    // negative or an injected failure is due.
+    // negative or above kMaxSize or an injected failure is due.
     HostHandle create(int64_t size);
     // A new handle holding a copy of `bytes` (subject to injected failure).
     HostHandle createFrom(std::span<const uint8_t> bytes);
+    // A new handle whose storage is `bytes` itself, without a copy (subject to
+    // injected failure and kMaxSize).
+    HostHandle adopt(std::vector<uint8_t> bytes);
     // Disposes a handle this store made; anything else is counted as a bad
     // dispose and left alone.
     void dispose(HostHandle handle);
+
+    // Asks for the bytes of a live handle of this store back when it is
+    // disposed: its storage is then kept, not freed, until takeKept. One
+    // handle at a time; false for a handle this store does not hold.
+    bool keepOnDispose(HostHandle handle);
+    // The storage of the handle asked for, once it was disposed (moved, not
+    // copied); nullopt while it is still live. Either way the request ends.
+    std::optional<std::vector<uint8_t>> takeKept();
 
     bool owns(HostHandle handle) const;
     // The handle's bytes; empty for a handle this store did not make.
@@ -46,11 +63,20 @@ class HandleStore {
   private:
     struct Block {
         HostHandleRecord record{};  // first member: the handle points here
-        std::unique_ptr<uint8_t[]> storage;
-        std::size_t size = 0;
+        // Capacity for at least one byte, so that even an empty handle has
+        // memory of its own.
+        std::vector<uint8_t> storage;
         int lockCount = 0;
     };
+    bool takeAllowance();
+    // A handle of `size` bytes whose storage `makeStorage` returns, after the
+    // checks every new handle passes.
+    template <class MakeStorage>
+    HostHandle insert(std::size_t size, MakeStorage&& makeStorage);
+
     std::unordered_map<HostHandleRecord*, std::unique_ptr<Block>> blocks_;
+    HostHandle keep_ = nullptr;
+    std::optional<std::vector<uint8_t>> kept_;
     std::size_t created_ = 0;
     std::size_t disposed_ = 0;
     std::size_t badDisposes_ = 0;

@@ -1,5 +1,8 @@
 #include "host/import_driver.h"
 
+#include <optional>
+#include <utility>
+
 namespace qmhost {
 
 int16_t ImportOutcome::result() const {
@@ -35,13 +38,22 @@ ImportOutcome runImport(Host& host, PluginMainRoutine entry, const std::u16strin
 
     const ThreeDLayerRecord& layer = host.threeDLayer();
     outcome.sceneDelivered = layer.sceneDelivered != 0;
-    if (layer.sceneDescriptor != nullptr) {
-        std::span<const uint8_t> bytes = host.handles().bytes(layer.sceneDescriptor);
-        outcome.sceneBytes.assign(bytes.begin(), bytes.end());
-    }
+    // The module disposes the scene's handle in ReadFinish; the host keeps its
+    // storage then instead of copying the bytes now.
+    const HostHandle scene = layer.sceneDescriptor;
+    const bool keeping = scene != nullptr && host.handles().keepOnDispose(scene);
 
     outcome.finishResult = host.call(entry, kSelectorReadFinish);
     outcome.finishCalled = true;
+    if (keeping) {
+        if (std::optional<std::vector<uint8_t>> kept = host.handles().takeKept()) {
+            outcome.sceneBytes = std::move(*kept);
+        } else {
+            // The module kept the handle: its bytes as they are now.
+            const std::span<const uint8_t> bytes = host.handles().bytes(scene);
+            outcome.sceneBytes.assign(bytes.begin(), bytes.end());
+        }
+    }
     return outcome;
 }
 

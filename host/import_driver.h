@@ -26,8 +26,9 @@ struct ImportOutcome {
     int16_t finishResult = 0;
     bool finishCalled = false;
     bool sceneDelivered = false;
-    // The flattened scene descriptor as the 3D-layer record held it after
-    // ReadContinue (the module disposes the handle in ReadFinish).
+    // The flattened scene descriptor in the handle the 3D-layer record held
+    // after ReadContinue: the handle's own storage, taken when the module
+    // disposes it in ReadFinish (its bytes then, should the module keep it).
     std::vector<uint8_t> sceneBytes;
 
     // The first nonzero result, or 0.

@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -136,6 +137,34 @@ TEST(DescriptorModelTest, PutOfAnExistingKeyReplacesInPlace) {
     EXPECT_EQ(d.size(), 2u);
 }
 
+TEST(DescriptorModelTest, ManyKeysKeepTheirOrderAndAreReplacedInPlace) {
+    // "k000" to "k999".
+    const auto keyAt = [](uint32_t i) {
+        return fourcc("k000") + (i / 100 << 16) + (i / 10 % 10 << 8) + i % 10;
+    };
+    Descriptor d;
+    for (uint32_t i = 0; i < 1000; ++i) {
+        d.put(keyAt(i), Value::fromInteger(static_cast<int32_t>(i)));
+    }
+    const Descriptor before = d;
+    for (uint32_t i = 0; i < 1000; i += 7) {
+        d.put(keyAt(i), Value::fromInteger(-1));
+    }
+    ASSERT_EQ(d.size(), 1000u);
+    for (uint32_t i = 0; i < 1000; ++i) {
+        EXPECT_EQ(d.items()[i].key, keyAt(i));
+        ASSERT_NE(d.find(keyAt(i)), nullptr) << i;
+        EXPECT_EQ(d.find(keyAt(i))->asInteger(), i % 7 == 0 ? -1 : static_cast<int32_t>(i));
+        EXPECT_EQ(before.find(keyAt(i))->asInteger(), static_cast<int32_t>(i));
+    }
+    EXPECT_EQ(d.find(fourcc("none")), nullptr);
+
+    IdRegistry ids;
+    const std::optional<Descriptor> back = unflatten(flatten(d, ids), ids);
+    ASSERT_TRUE(back.has_value());
+    EXPECT_TRUE(*back == d);
+}
+
 TEST(DescriptorModelTest, DepthFollowsListsAndObjects) {
     Descriptor d;
     EXPECT_EQ(d.depth(), 0);
@@ -162,6 +191,49 @@ TEST(FlattenTest, RoundTripKeepsEveryValueKind) {
     EXPECT_TRUE(*back == original);
     EXPECT_EQ(flatten(*back, ids), bytes);
     EXPECT_TRUE(std::signbit(back->find(fourcc("GamR"))->asFloat()));
+
+    const auto shared = std::make_shared<const Bytes>(bytes);
+    const std::optional<Descriptor> viewed = unflattenShared(shared, ids);
+    ASSERT_TRUE(viewed.has_value());
+    EXPECT_TRUE(*viewed == original);
+    // Its data blocks are ranges of the bytes read, not copies.
+    const uint8_t* block = viewed->find(fourcc("verl"))->asData().data();
+    EXPECT_TRUE(block >= shared->data() && block < shared->data() + shared->size());
+}
+
+TEST(FlattenTest, SizeIsExactAndBoundsTheFlattening) {
+    IdRegistry ids;
+    const Descriptor d = everyKind(ids);
+    const std::size_t size = flatten(d, ids).size();
+    EXPECT_EQ(flattenedSize(d, ids, size).value_or(0), size);
+    EXPECT_FALSE(flattenedSize(d, ids, size - 1).has_value());
+    EXPECT_FALSE(flattenAtMost(d, ids, size - 1).has_value());
+    ASSERT_TRUE(flattenAtMost(d, ids, size).has_value());
+    EXPECT_EQ(flattenAtMost(d, ids, size)->capacity(), size);
+}
+
+// The outline of everyKind's bytes kept down to each level: how many items the
+// list "lite", its object and the object "key3DState" come back with.
+TEST(FlattenTest, OutlineKeepsTheLevelsAskedFor) {
+    struct Case {
+        int levels;
+        std::size_t list, objectInList, object;
+    };
+    IdRegistry ids;
+    const auto bytes = std::make_shared<const Bytes>(flatten(everyKind(ids), ids));
+    for (const Case& c : {Case{0, 0, 0, 0}, Case{1, 5, 0, 2}, Case{2, 5, 1, 2}}) {
+        const std::optional<Descriptor> d = unflattenShared(bytes, ids, c.levels);
+        ASSERT_TRUE(d.has_value()) << c.levels;
+        EXPECT_EQ(d->size(), 13u);
+        const Value& list = *d->find(fourcc("lite"));
+        ASSERT_EQ(list.asList().size(), c.list) << c.levels;
+        if (c.list != 0) {
+            EXPECT_EQ(list.asList()[2].asObject().size(), c.objectInList) << c.levels;
+        }
+        const Descriptor& object = d->find(ids.fromString("key3DState"))->asObject();
+        EXPECT_EQ(object.size(), c.object) << c.levels;
+        EXPECT_EQ(object.classId(), ids.fromString("key3DState"));
+    }
 }
 
 TEST(FlattenTest, StringIdsReadIntoAnotherRegistryKeepTheirText) {
@@ -302,6 +374,12 @@ struct MalformedCase {
 
 std::vector<MalformedCase> malformedCases() {
     const auto intItem = [](ByteBuilder b) { return b.key("VrsM").code("long").u32(1); };
+    // A list of one object of `count` items, the list's only item at the root.
+    const auto listedObject = [](uint32_t count) {
+        ByteBuilder b;
+        b.root(1).key("GeoL").code("VlLs").u32(1).code("Objc").emptyName().key("GeoR");
+        return b.u32(count);
+    };
     return {
         {"empty input", {}},
         {"version 15", intItem(ByteBuilder().u32(15).emptyName().u32(0).u32(0).u32(1)).build()},
@@ -335,6 +413,7 @@ std::vector<MalformedCase> malformedCases() {
          ByteBuilder().root(1).key("Mtrx").code("VlLs").u32(0xFFFFFFFF).build()},
         {"object count past end",
          ByteBuilder().root(1).key("GeoL").code("Objc").emptyName().key("GeoR").u32(1).build()},
+        {"duplicate key in a listed object", intItem(intItem(listedObject(2))).build()},
     };
 }
 
@@ -342,6 +421,9 @@ TEST(FlattenTest, MalformedInputsAreRejected) {
     for (const MalformedCase& c : malformedCases()) {
         IdRegistry ids;
         EXPECT_FALSE(unflatten(c.bytes, ids).has_value()) << c.defect;
+        // An outline checks what it does not keep just as closely.
+        EXPECT_FALSE(unflattenShared(std::make_shared<const Bytes>(c.bytes), ids, 0).has_value())
+            << c.defect;
     }
 }
 
@@ -497,6 +579,48 @@ TEST_F(DescriptorRoutinesTest, PutsCopyTheirValues) {
     EXPECT_EQ(view->find(fourcc("lst "))->asList().size(), 1u);
     EXPECT_EQ(dh.view(child), nullptr);
     EXPECT_EQ(ad.free(root), 0);
+    EXPECT_TRUE(dh.balanced()) << dh.summary();
+}
+
+TEST_F(DescriptorRoutinesTest, EachPutKeepsItsSourceAsItWasThen) {
+    DescriptorRef root = make();
+    DescriptorRef child = make();
+    ActionListRef list = nullptr;
+    ASSERT_EQ(al.make(&list), 0);
+    uint8_t bytes[] = {1, 2, 3};
+    ASSERT_EQ(ad.putData(child, fourcc("verl"), 3, bytes), 0);
+    ASSERT_EQ(al.putObject(list, fourcc("cls "), child), 0);
+    ASSERT_EQ(ad.putObject(root, fourcc("one "), fourcc("cls "), child), 0);
+    ASSERT_EQ(ad.putList(root, fourcc("lst1"), list), 0);
+
+    // Changes after the first puts: the caller's bytes, the child, the list.
+    bytes[0] = 9;
+    ASSERT_EQ(ad.putInteger(child, fourcc("more"), 1), 0);
+    ASSERT_EQ(al.putObject(list, fourcc("cls "), child), 0);
+    ASSERT_EQ(ad.putObject(root, fourcc("two "), fourcc("cls "), child), 0);
+    ASSERT_EQ(ad.putList(root, fourcc("lst2"), list), 0);
+    // And the root after it was put into another descriptor.
+    DescriptorRef outer = make();
+    ASSERT_EQ(ad.putObject(outer, fourcc("root"), fourcc("cls "), root), 0);
+    ASSERT_EQ(ad.putInteger(root, fourcc("late"), 1), 0);
+    for (DescriptorRef d : {child, root}) {
+        ASSERT_EQ(ad.free(d), 0);
+    }
+    ASSERT_EQ(al.free(list), 0);
+
+    const Descriptor& kept = dh.view(outer)->find(fourcc("root"))->asObject();
+    EXPECT_EQ(kept.size(), 4u);
+    EXPECT_EQ(kept.find(fourcc("one "))->asObject().size(), 1u);
+    EXPECT_EQ(kept.find(fourcc("one "))->asObject().find(fourcc("verl"))->asData(),
+              (Bytes{1, 2, 3}));
+    EXPECT_EQ(kept.find(fourcc("two "))->asObject().size(), 2u);
+    const std::vector<Value>& first = kept.find(fourcc("lst1"))->asList();
+    const std::vector<Value>& second = kept.find(fourcc("lst2"))->asList();
+    ASSERT_EQ(first.size(), 1u);
+    EXPECT_EQ(first[0].asObject().size(), 1u);
+    ASSERT_EQ(second.size(), 2u);
+    EXPECT_EQ(second[1].asObject().size(), 2u);
+    EXPECT_EQ(ad.free(outer), 0);
     EXPECT_TRUE(dh.balanced()) << dh.summary();
 }
 

@@ -8,6 +8,8 @@
 #include <ostream>
 #include <span>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "entry/plugin_main.h"
 #include "host/host.h"
@@ -24,6 +26,9 @@ namespace fs = std::filesystem;
 constexpr std::size_t kHeaderPeekBytes = 16;
 constexpr std::size_t kVectorEntryBytes = 24;
 constexpr std::size_t kPolygonEntryBytes = 36;
+// The levels of the scene descriptor countScene looks into: the root's lists and the objects in
+// them.
+constexpr int kCountLevels = 2;
 
 uint32_t littleEndianWord(std::span<const uint8_t> bytes, std::size_t offset) {
     uint32_t value = 0;
@@ -276,10 +281,36 @@ int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& e
     importOptions.takesThreeDLayers = !options.flat;
     qmhost::Host host;
     const auto started = std::chrono::steady_clock::now();
-    const qmhost::ImportOutcome outcome =
+    qmhost::ImportOutcome outcome =
         qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(modelPath.string()), importOptions);
     const auto elapsed = std::chrono::steady_clock::now() - started;
     const int16_t result = outcome.result();
+
+    // The descriptor is read back, counted and written out before the tool loads the model
+    // again, and let go of unless the JSON needs it, so that its bytes and the second load are
+    // not held at the same time. Reading it back checks all of it but copies no data block (they
+    // stay ranges of the received bytes), and for the counts alone builds only the levels they
+    // are in.
+    const std::size_t sceneSize = outcome.sceneBytes.size();
+    std::optional<qmhost::Descriptor> scene;
+    std::optional<SceneCounts> sceneCounts;
+    qmhost::IdRegistry ids;
+    bool descriptorWritten = false;
+    if (sceneSize != 0) {
+        const auto sceneBytes =
+            std::make_shared<const std::vector<uint8_t>>(std::move(outcome.sceneBytes));
+        scene = qmhost::unflattenShared(sceneBytes, ids,
+                                        options.json ? qmhost::kMaxDescriptorDepth : kCountLevels);
+        if (scene) {
+            sceneCounts = countScene(*scene);
+        }
+        if (descriptorPath) {
+            descriptorWritten = writeFile(*descriptorPath, *sceneBytes);
+        }
+        if (!options.json) {
+            scene.reset();
+        }
+    }
 
     const ModelDiagnosis diagnosis = diagnoseModelFile(modelPath);
 
@@ -295,20 +326,18 @@ int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& e
         summary << "model:      " << modelCountsText(diagnosis.counts) << "\n";
     }
 
-    std::optional<qmhost::Descriptor> scene;
-    qmhost::IdRegistry ids;
-    if (!outcome.sceneBytes.empty()) {
-        scene = qmhost::unflatten(outcome.sceneBytes, ids);
-        if (scene) {
-            const SceneCounts counts = countScene(*scene);
+    if (sceneSize != 0) {
+        if (sceneCounts) {
             summary << "scene:      "
-                    << counted(static_cast<int64_t>(counts.materials), "material", "materials")
-                    << ", " << counted(static_cast<int64_t>(counts.vertices), "vertex", "vertices")
-                    << ", " << counted(static_cast<int64_t>(counts.polygons), "polygon", "polygons")
+                    << counted(static_cast<int64_t>(sceneCounts->materials), "material",
+                               "materials")
+                    << ", "
+                    << counted(static_cast<int64_t>(sceneCounts->vertices), "vertex", "vertices")
+                    << ", "
+                    << counted(static_cast<int64_t>(sceneCounts->polygons), "polygon", "polygons")
                     << "\n";
         }
-        summary << "descriptor: "
-                << counted(static_cast<int64_t>(outcome.sceneBytes.size()), "byte", "bytes")
+        summary << "descriptor: " << counted(static_cast<int64_t>(sceneSize), "byte", "bytes")
                 << "\n";
     }
     if (!host.advanceCalls().empty()) {
@@ -335,7 +364,7 @@ int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& e
         fail("import failed: the plug-in reported success but handed over no scene (" + pluginText +
              ")");
     }
-    if (!outcome.sceneBytes.empty() && !scene) {
+    if (sceneSize != 0 && !sceneCounts) {
         fail("the scene descriptor the host received cannot be read back");
     }
     if (!host.balanced()) {
@@ -343,10 +372,10 @@ int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& e
     }
 
     if (descriptorPath) {
-        if (outcome.sceneBytes.empty()) {
+        if (sceneSize == 0) {
             fail("no scene descriptor was received, so none is written to " +
                  *options.descriptorPath);
-        } else if (!writeFile(*descriptorPath, outcome.sceneBytes)) {
+        } else if (!descriptorWritten) {
             fail("cannot write the scene descriptor to " + *options.descriptorPath);
         }
     }
