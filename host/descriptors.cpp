@@ -9,6 +9,7 @@
 #include <stdexcept>
 
 #include "host/host.h"
+#include "platform/large_buffer.h"
 
 namespace qmhost {
 
@@ -851,7 +852,9 @@ std::optional<std::vector<uint8_t>> flattenAtMost(const Descriptor& descriptor,
     }
     // Sized (and so zero-filled) first, then written through a cursor, which
     // is much faster than appending byte by byte.
-    std::vector<uint8_t> out(*size);
+    std::vector<uint8_t> out;
+    quillmesh::platform::reserveLarge(out, *size);
+    out.resize(*size);
     Writer writer(out, ids);
     writer.u32(kFlattenedVersion);
     writer.descriptor(descriptor);
@@ -1041,7 +1044,9 @@ struct DescriptorHost::Routines {
         }
         return guarded([&] {
             const auto* bytes = static_cast<const uint8_t*>(data);
-            std::vector<uint8_t> copy(bytes, bytes == nullptr ? bytes : bytes + length);
+            std::vector<uint8_t> copy;
+            quillmesh::platform::reserveLarge(copy, static_cast<std::size_t>(length));
+            copy.assign(bytes, bytes == nullptr ? bytes : bytes + length);
             return put(descriptor, key, Value::fromData(std::move(copy)));
         });
     }

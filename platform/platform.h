@@ -14,26 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/large_buffer.h"
+
 namespace quillmesh::platform {
 
 enum class FileReadStatus { kOk, kCannotOpen, kCannotRead, kTooLarge };
-
-// A hint that the buffer at `data` of `bytes` bytes, not yet written, will be filled whole: the
-// system may back it with large pages, which makes the first touch of a model-sized array many
-// times cheaper than page by page. Small buffers are left alone; nothing changes what the buffer
-// holds, and a system without the feature ignores it.
-void adviseLargeBuffer(void* data, std::size_t bytes) noexcept;
-
-// Reserves room for `count` elements in `items` (as reserve does) and gives the new storage the
-// large-buffer hint. Throws what reserve throws.
-template <typename T>
-void reserveLarge(std::vector<T>& items, std::size_t count) {
-    const T* before = items.data();
-    items.reserve(count);
-    if (items.data() != before) {
-        adviseLargeBuffer(items.data(), items.capacity() * sizeof(T));
-    }
-}
 
 // Reads the whole file in one read into `out` (replaced). kTooLarge for files of 4 GiB or more.
 // Only regular files open (a directory is kCannotOpen); kCannotRead also when the buffer cannot

@@ -1,7 +1,6 @@
 // The POSIX half of the platform layer. Paths are handed to the system as UTF-8, with '\\'
 // turned into '/': ModelFiles are written on Windows, and the names they carry use backslashes.
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -88,22 +87,6 @@ class FileDescriptor {
 };
 
 }  // namespace
-
-void adviseLargeBuffer(void* data, std::size_t bytes) noexcept {
-    // Below a few large pages the hint saves little; the range advised must start on a page.
-    constexpr std::size_t kLargeBufferBytes = std::size_t{4} << 20;
-    const long pageSize = ::sysconf(_SC_PAGESIZE);
-    if (data == nullptr || bytes < kLargeBufferBytes || pageSize <= 0) {
-        return;
-    }
-    const auto page = static_cast<std::uintptr_t>(pageSize);
-    const auto start = reinterpret_cast<std::uintptr_t>(data);
-    const std::uintptr_t first = (start + page - 1) / page * page;
-    const std::uintptr_t end = (start + bytes) / page * page;
-    if (end > first) {
-        static_cast<void>(::madvise(reinterpret_cast<void*>(first), end - first, MADV_HUGEPAGE));
-    }
-}
 
 FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& out) {
     out = std::vector<uint8_t>();

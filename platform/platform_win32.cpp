@@ -189,10 +189,6 @@ std::u16string fromWide(std::wstring_view text) {
     return std::u16string(text.begin(), text.end());
 }
 
-void adviseLargeBuffer(void*, std::size_t) noexcept {
-    // Large pages on Windows need a privilege ordinary users lack; the hint is not given.
-}
-
 FileReadStatus readWholeFile(const std::u16string& path, std::vector<uint8_t>& out) {
     out = std::vector<uint8_t>();
     std::wstring name;

@@ -1,5 +1,7 @@
 #include "scene/scene_memory.h"
 
+#include "platform/large_buffer.h"
+
 namespace quillmesh {
 namespace {
 
@@ -12,7 +14,10 @@ void* sceneAllocate(std::size_t bytes) {
     if (tFaults != nullptr && tFaults->refuse(bytes)) {
         throw std::bad_alloc();
     }
-    return ::operator new(bytes);
+    void* memory = ::operator new(bytes);
+    // Scene arrays of a large model are filled whole right after they are allocated.
+    platform::adviseLargeBuffer(memory, bytes);
+    return memory;
 }
 
 void sceneRelease(void* memory) noexcept {
