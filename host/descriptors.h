@@ -87,9 +87,9 @@ class Descriptor {
   private:
     struct Body;
     // The items for a change: unshared first when another copy holds them,
-    // made with room for `room` keys when there are none yet (most
-    // descriptors hold a few keys).
-    Body& ownBody(std::size_t room = 8);
+    // made with room for `room` keys when there are none yet (enough for the
+    // texture map descriptors a scene holds by the thousand, 13 keys each).
+    Body& ownBody(std::size_t room = 16);
 
     HostKey classId_ = 0;
     std::shared_ptr<Body> body_;  // null while there are no items
