@@ -68,7 +68,7 @@ int main(int argc, char** argv) {
         last = findOrCreateMaterial(*scene, *it);
     }
     report("findOrCreateMaterial, existing names", count, secondsSince(start));
-    if (last != scene->materials.first() || scene->materials.size() != count) {
+    if (last != &scene->materials[0] || scene->materials.size() != count) {
         fail("lookup created or found the wrong material");
     }
 

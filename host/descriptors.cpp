@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <chrono>
 #include <cstring>
 #include <new>
 #include <sstream>
@@ -30,8 +29,6 @@ bool operator==(const DataBlock& a, const std::vector<uint8_t>& b) {
     return std::equal(a.begin(), a.end(), b.begin(), b.end());
 }
 
-static_assert(sizeof(Value) <= 2 * sizeof(void*), "a value is a word and its kind");
-
 Value Value::fromInteger(int32_t value) {
     Value v;
     v.value_ = value;
@@ -51,27 +48,23 @@ Value Value::fromBoolean(bool value) {
 }
 
 Value Value::fromText(std::u16string text) {
+    // Empty texts are common (unnamed maps and layers): they share one.
+    static const auto kEmpty = std::make_shared<const std::u16string>();
     Value v;
-    if (text.empty()) {
-        // Empty texts are common (unnamed maps and layers): they share one.
-        static const SharedRef<std::u16string> kEmpty = SharedRef<std::u16string>::make({});
-        v.value_ = kEmpty;
-    } else {
-        v.value_ = SharedRef<std::u16string>::make(std::move(text));
-    }
+    v.value_ = text.empty() ? kEmpty : std::make_shared<const std::u16string>(std::move(text));
     return v;
 }
 
 Value Value::fromList(std::vector<Value> items) {
-    ListItems list;
+    auto list = std::make_shared<ListItems>();
     for (const Value& item : items) {
-        list.depth = std::max(list.depth, 1 + item.depth());
+        list->depth = std::max(list->depth, 1 + item.depth());
     }
-    list.items = std::move(items);
-    return fromSharedList(SharedRef<ListItems>::make(std::move(list)));
+    list->items = std::move(items);
+    return fromSharedList(std::move(list));
 }
 
-Value Value::fromSharedList(SharedRef<ListItems> items) {
+Value Value::fromSharedList(std::shared_ptr<const ListItems> items) {
     Value v;
     v.value_ = std::move(items);
     return v;
@@ -80,7 +73,7 @@ Value Value::fromSharedList(SharedRef<ListItems> items) {
 Value Value::fromObject(HostKey classId, Descriptor descriptor) {
     Value v;
     descriptor.setClassId(classId);
-    v.value_ = SharedRef<Descriptor>::make(std::move(descriptor));
+    v.value_ = std::make_shared<const Descriptor>(std::move(descriptor));
     return v;
 }
 
@@ -90,18 +83,18 @@ Value Value::fromData(std::vector<uint8_t> bytes) {
 
 Value Value::fromDataBlock(DataBlock block) {
     Value v;
-    v.value_ = SharedRef<DataBlock>::make(std::move(block));
+    v.value_ = std::make_shared<const DataBlock>(std::move(block));
     return v;
 }
 
 const std::vector<Value>& Value::asList() const {
-    return std::get<SharedRef<ListItems>>(value_)->items;
+    return std::get<Shared<ListItems>>(value_)->items;
 }
 
 int Value::depth() const {
     switch (kind()) {
         case ValueKind::List:
-            return std::get<SharedRef<ListItems>>(value_)->depth;
+            return std::get<Shared<ListItems>>(value_)->depth;
         case ValueKind::Object:
             return 1 + asObject().depth();
         default:
@@ -132,185 +125,79 @@ bool operator==(const Value& a, const Value& b) {
     return false;
 }
 
-namespace {
-
-// Slots of a key index: a power of two at least twice the keys, so that probe
-// runs stay short.
-std::size_t indexSlotsFor(std::size_t keys) {
-    std::size_t slots = 64;
-    while (slots < 2 * keys) {
-        slots *= 2;
-    }
-    return slots;
-}
-
-// A per-process seed, so that no fixed set of keys crowds one part of every
-// index (keys may come from an untrusted flattened descriptor).
-uint64_t indexSeed() {
-    static const uint64_t seed = [] {
-        uint64_t value =
-            static_cast<uint64_t>(std::chrono::steady_clock::now().time_since_epoch().count());
-        value ^= static_cast<uint64_t>(reinterpret_cast<std::uintptr_t>(&value));
-        return value | 1;
-    }();
-    return seed;
-}
-
-// The first slot to probe for `key` in an index of `mask + 1` slots.
-std::size_t indexSlot(HostKey key, std::size_t mask) {
-    uint64_t h = (uint64_t{key} ^ indexSeed()) * 0x9E3779B97F4A7C15ull;
-    h ^= h >> 29;
-    h *= 0xBF58476D1CE4E5B9ull;
-    h ^= h >> 32;
-    return static_cast<std::size_t>(h) & mask;
-}
-
-}  // namespace
-
-// The items in order and, from kIndexedFrom keys on, an open-addressing index
-// of their positions (a slot holds position + 1, 0 when free).
-struct Descriptor::Body {
-    std::vector<Item> items;
-    std::vector<uint32_t> index;
-    int depth = 0;
-
-    std::size_t position(HostKey key) const {
-        if (index.empty()) {
-            for (std::size_t i = 0; i < items.size(); ++i) {
-                if (items[i].key == key) {
-                    return i;
-                }
-            }
-            return items.size();
-        }
-        const std::size_t mask = index.size() - 1;
-        for (std::size_t slot = indexSlot(key, mask);; slot = (slot + 1) & mask) {
-            const uint32_t entry = index[slot];
-            if (entry == 0) {
-                return items.size();
-            }
-            if (items[entry - 1].key == key) {
-                return entry - 1;
+std::size_t Descriptor::position(HostKey key) const {
+    if (index_.empty()) {
+        for (std::size_t i = 0; i < items_.size(); ++i) {
+            if (items_[i].key == key) {
+                return i;
             }
         }
+        return items_.size();
     }
-
-    // Makes the index ready for one more key (rebuilt larger when it would be
-    // more than half full); done before the key is appended, so that running
-    // out of memory here leaves the body as it was.
-    void prepareIndex() {
-        const std::size_t keys = items.size() + 1;
-        if (keys < kIndexedFrom || index.size() >= 2 * keys) {
-            return;
-        }
-        std::vector<uint32_t> larger(indexSlotsFor(keys), 0);
-        index.swap(larger);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            enter(i);
-        }
-    }
-
-    // Enters the item at `position` into the index, if there is one.
-    void enter(std::size_t position) {
-        if (index.empty()) {
-            return;
-        }
-        const std::size_t mask = index.size() - 1;
-        std::size_t slot = indexSlot(items[position].key, mask);
-        while (index[slot] != 0) {
-            slot = (slot + 1) & mask;
-        }
-        index[slot] = static_cast<uint32_t>(position + 1);
-    }
-};
-
-Descriptor::Body& Descriptor::ownBody(std::size_t room) {
-    if (body_ == nullptr) {
-        body_ = std::make_shared<Body>();
-        body_->items.reserve(room);
-    } else if (body_.use_count() > 1) {
-        body_ = std::make_shared<Body>(*body_);
-    }
-    return *body_;
-}
-
-void Descriptor::reserve(std::size_t count) {
-    if (count > size()) {
-        ownBody(count).items.reserve(count);
-    }
+    const auto found = index_.find(key);
+    return found == index_.end() ? items_.size() : found->second;
 }
 
 void Descriptor::put(HostKey key, Value value) {
-    Body& body = ownBody();
     const int depth = value.depth();
-    const std::size_t position = body.position(key);
-    if (position == body.items.size()) {
-        if (body.items.size() >= UINT32_MAX) {
+    const std::size_t position = this->position(key);
+    if (position == items_.size()) {
+        if (items_.size() >= UINT32_MAX) {
             throw std::length_error("too many keys in one descriptor");
         }
-        body.prepareIndex();
-        body.items.push_back(Item{key, std::move(value)});
-        body.enter(body.items.size() - 1);
-        body.depth = std::max(body.depth, depth);
+        items_.push_back(Item{key, std::move(value)});
+        try {
+            if (items_.size() == kIndexedFrom) {
+                for (std::size_t i = 0; i < items_.size(); ++i) {
+                    index_.emplace(items_[i].key, static_cast<uint32_t>(i));
+                }
+            } else if (!index_.empty()) {
+                index_.emplace(key, static_cast<uint32_t>(position));
+            }
+        } catch (...) {
+            // Out of memory: the descriptor stays as it was.
+            items_.pop_back();
+            if (items_.size() + 1 == kIndexedFrom) {
+                index_.clear();
+            }
+            throw;
+        }
+        depth_ = std::max(depth_, depth);
         return;
     }
-    Value& slot = body.items[position].value;
-    const bool wasDeepest = slot.depth() == body.depth;
+    Value& slot = items_[position].value;
+    const bool wasDeepest = slot.depth() == depth_;
     slot = std::move(value);
-    if (depth >= body.depth) {
-        body.depth = depth;
+    if (depth >= depth_) {
+        depth_ = depth;
     } else if (wasDeepest) {
-        body.depth = 0;
-        for (const Item& item : body.items) {
-            body.depth = std::max(body.depth, item.value.depth());
+        depth_ = 0;
+        for (const Item& item : items_) {
+            depth_ = std::max(depth_, item.value.depth());
         }
     }
 }
 
 const Value* Descriptor::find(HostKey key) const {
-    if (body_ == nullptr) {
-        return nullptr;
-    }
-    const std::size_t position = body_->position(key);
-    return position == body_->items.size() ? nullptr : &body_->items[position].value;
+    const std::size_t position = this->position(key);
+    return position == items_.size() ? nullptr : &items_[position].value;
 }
 
 std::vector<HostKey> Descriptor::keys() const {
     std::vector<HostKey> keys;
     keys.reserve(size());
-    for (const Item& item : items()) {
+    for (const Item& item : items_) {
         keys.push_back(item.key);
     }
     return keys;
 }
 
-std::size_t Descriptor::size() const {
-    return body_ == nullptr ? 0 : body_->items.size();
-}
-
-const std::vector<Descriptor::Item>& Descriptor::items() const {
-    static const std::vector<Item> kNone;
-    return body_ == nullptr ? kNone : body_->items;
-}
-
-int Descriptor::depth() const {
-    return body_ == nullptr ? 0 : body_->depth;
-}
-
 bool operator==(const Descriptor& a, const Descriptor& b) {
-    if (a.classId_ != b.classId_) {
+    if (a.classId_ != b.classId_ || a.items_.size() != b.items_.size()) {
         return false;
     }
-    if (a.body_ == b.body_) {
-        return true;
-    }
-    const std::vector<Descriptor::Item>& left = a.items();
-    const std::vector<Descriptor::Item>& right = b.items();
-    if (left.size() != right.size()) {
-        return false;
-    }
-    for (std::size_t i = 0; i < left.size(); ++i) {
-        if (left[i].key != right[i].key || !(left[i].value == right[i].value)) {
+    for (std::size_t i = 0; i < a.items_.size(); ++i) {
+        if (a.items_[i].key != b.items_[i].key || !(a.items_[i].value == b.items_[i].value)) {
             return false;
         }
     }
@@ -376,97 +263,20 @@ HostKey typeOf(ValueKind kind) {
     return 0;
 }
 
-// Adds up the flattened size without writing anything. Every step first checks
-// that the total stays within the limit, so nothing wraps around and the work
-// ends at the limit even for shared parts repeated very often.
-class SizeCounter {
-  public:
-    SizeCounter(const IdRegistry& ids, std::size_t limit) : ids_(ids), limit_(limit) {}
-
-    std::size_t total() const { return total_; }
-
-    // `count` things of `unit` bytes each.
-    bool add(std::size_t count, std::size_t unit = 1) {
-        if (count > (limit_ - total_) / unit) {
-            return false;
-        }
-        total_ += count * unit;
-        return true;
-    }
-
-    // A count or length written as u32, followed by `count` things of `unit` bytes.
-    bool counted(std::size_t count, std::size_t unit) {
-        return count <= UINT32_MAX && add(4) && add(count, unit);
-    }
-
-    bool id(HostKey key) {
-        if (const std::string* text = ids_.textOf(key)) {
-            return counted(text->size(), 1);
-        }
-        return add(8);
-    }
-
-    bool descriptor(const Descriptor& d) {
-        // An empty class name (one 0 unit), the class, the item count.
-        if (!add(6) || !id(d.classId()) || d.size() > UINT32_MAX || !add(4)) {
-            return false;
-        }
-        for (const Descriptor::Item& item : d.items()) {
-            if (!id(item.key) || !value(item.value)) {
-                return false;
-            }
-        }
-        return true;
-    }
-
-    bool value(const Value& v) {
-        if (!add(4)) {
-            return false;
-        }
-        switch (v.kind()) {
-            case ValueKind::Integer:
-                return add(4);
-            case ValueKind::Float:
-                return add(8);
-            case ValueKind::Boolean:
-                return add(1);
-            case ValueKind::Text:
-                // The units and a terminating 0 unit.
-                return counted(v.asText().size() + 1, 2);
-            case ValueKind::List:
-                if (v.asList().size() > UINT32_MAX || !add(4)) {
-                    return false;
-                }
-                for (const Value& item : v.asList()) {
-                    if (!value(item)) {
-                        return false;
-                    }
-                }
-                return true;
-            case ValueKind::Object:
-                return descriptor(v.asObject());
-            case ValueKind::Data:
-                return counted(v.asData().size(), 1);
-        }
-        return false;
-    }
-
-  private:
-    const IdRegistry& ids_;
-    std::size_t limit_;
-    std::size_t total_ = 0;
-};
-
-// Writes the layout into memory sized by the SizeCounter. Each step takes its
-// bytes from the cursor first; should the two ever disagree, the writer stops
-// at the end and reports it instead of writing past it.
+// Writes the layout into `out`, or with `out` null only counts its bytes.
+// Every step first takes its bytes within the capacity: past it, or at a count
+// or length that does not fit the layout's 32 bits, the writer stops and
+// reports it instead of writing on, so nothing wraps around and the work ends
+// at the capacity even for shared parts repeated very often.
 class Writer {
   public:
-    Writer(std::span<uint8_t> out, const IdRegistry& ids)
-        : pos_(out.data()), end_(out.data() + out.size()), ids_(ids) {}
+    Writer(uint8_t* out, std::size_t capacity, const IdRegistry& ids)
+        : out_(out), capacity_(capacity), ids_(ids) {}
 
-    // All of the memory written, and nothing more.
-    bool complete() const { return !overflow_ && pos_ == end_; }
+    // The bytes written or counted, when nothing was cut off.
+    std::optional<std::size_t> used() const {
+        return overflow_ ? std::nullopt : std::optional<std::size_t>(used_);
+    }
 
     void u32(uint32_t value) {
         if (uint8_t* out = take(4)) {
@@ -477,20 +287,28 @@ class Writer {
         }
     }
 
+    // A count or length, which must fit 32 bits.
+    void count(std::size_t value) {
+        if (value > UINT32_MAX) {
+            overflow_ = true;
+        }
+        u32(static_cast<uint32_t>(value));
+    }
+
     void u64(uint64_t value) {
         u32(static_cast<uint32_t>(value >> 32));
         u32(static_cast<uint32_t>(value));
     }
 
-    void bytes(const uint8_t* data, std::size_t count) {
-        if (uint8_t* out = take(count); out != nullptr && count != 0) {
-            std::memcpy(out, data, count);
+    void bytes(const uint8_t* data, std::size_t size) {
+        if (uint8_t* out = take(size); out != nullptr && size != 0) {
+            std::memcpy(out, data, size);
         }
     }
 
     void id(HostKey key) {
         if (const std::string* text = ids_.textOf(key)) {
-            u32(static_cast<uint32_t>(text->size()));
+            count(text->size());
             bytes(reinterpret_cast<const uint8_t*>(text->data()), text->size());
             return;
         }
@@ -499,7 +317,7 @@ class Writer {
     }
 
     void unicode(std::u16string_view text) {
-        u32(static_cast<uint32_t>(text.size() + 1));
+        count(text.size() + 1);
         if (uint8_t* out = take(2 * (text.size() + 1))) {
             for (char16_t unit : text) {
                 *out++ = static_cast<uint8_t>(unit >> 8);
@@ -513,8 +331,11 @@ class Writer {
     void descriptor(const Descriptor& d) {
         unicode(u"");
         id(d.classId());
-        u32(static_cast<uint32_t>(d.size()));
+        count(d.size());
         for (const Descriptor::Item& item : d.items()) {
+            if (overflow_) {
+                return;
+            }
             id(item.key);
             value(item.value);
         }
@@ -538,8 +359,11 @@ class Writer {
                 unicode(v.asText());
                 break;
             case ValueKind::List:
-                u32(static_cast<uint32_t>(v.asList().size()));
+                count(v.asList().size());
                 for (const Value& item : v.asList()) {
+                    if (overflow_) {
+                        return;
+                    }
                     value(item);
                 }
                 break;
@@ -548,7 +372,7 @@ class Writer {
                 break;
             case ValueKind::Data: {
                 const DataBlock& block = v.asData();
-                u32(static_cast<uint32_t>(block.size()));
+                count(block.size());
                 bytes(block.data(), block.size());
                 break;
             }
@@ -556,20 +380,20 @@ class Writer {
     }
 
   private:
-    // The next `count` bytes, or null (and nothing written from then on)
-    // when they would run past the end.
-    uint8_t* take(std::size_t count) {
-        if (overflow_ || count > static_cast<std::size_t>(end_ - pos_)) {
+    // The next `size` bytes to write (null when only counting), or null and
+    // nothing more from then on when they would run past the capacity.
+    uint8_t* take(std::size_t size) {
+        if (overflow_ || size > capacity_ - used_) {
             overflow_ = true;
             return nullptr;
         }
-        uint8_t* out = pos_;
-        pos_ += count;
-        return out;
+        used_ += size;
+        return out_ == nullptr ? nullptr : out_ + (used_ - size);
     }
 
-    uint8_t* pos_;
-    uint8_t* end_;
+    uint8_t* out_;
+    std::size_t capacity_;
+    std::size_t used_ = 0;
     bool overflow_ = false;
     const IdRegistry& ids_;
 };
@@ -837,11 +661,10 @@ std::optional<Descriptor> read(Reader& reader) {
 
 std::optional<std::size_t> flattenedSize(const Descriptor& descriptor, const IdRegistry& ids,
                                          std::size_t limit) {
-    SizeCounter counter(ids, limit);
-    if (!counter.add(4) || !counter.descriptor(descriptor)) {
-        return std::nullopt;
-    }
-    return counter.total();
+    Writer counter(nullptr, limit, ids);
+    counter.u32(kFlattenedVersion);
+    counter.descriptor(descriptor);
+    return counter.used();
 }
 
 std::optional<std::vector<uint8_t>> flattenAtMost(const Descriptor& descriptor,
@@ -855,10 +678,10 @@ std::optional<std::vector<uint8_t>> flattenAtMost(const Descriptor& descriptor,
     std::vector<uint8_t> out;
     quillmesh::platform::reserveLarge(out, *size);
     out.resize(*size);
-    Writer writer(out, ids);
+    Writer writer(out.data(), out.size(), ids);
     writer.u32(kFlattenedVersion);
     writer.descriptor(descriptor);
-    if (!writer.complete()) {
+    if (writer.used() != size) {
         throw std::logic_error("the flattened size was miscounted");
     }
     return out;
@@ -1017,7 +840,7 @@ struct DescriptorHost::Routines {
     static HostError HOSTAPI_CALL putList(DescriptorRef descriptor, HostKey key,
                                           ActionListRef list) {
         return run([&](DescriptorHost& host) -> HostError {
-            const SharedRef<ListItems>* source = lookup(host.lists_, list);
+            const std::shared_ptr<ListItems>* source = lookup(host.lists_, list);
             if (source == nullptr) {
                 return kErrBadArgument;
             }
@@ -1096,7 +919,7 @@ struct DescriptorHost::Routines {
                 return kErrBadArgument;
             }
             const std::uintptr_t reference = host.newReference();
-            host.lists_.emplace(reference, SharedRef<ListItems>::make({}));
+            host.lists_.emplace(reference, std::make_shared<ListItems>());
             ++host.counts_.listsMade;
             *list = toRef<ActionListRef>(reference);
             return 0;
@@ -1118,13 +941,16 @@ struct DescriptorHost::Routines {
     // descriptor afterwards.
     static HostError append(ActionListRef list, Value value) {
         return run([&](DescriptorHost& host) -> HostError {
-            SharedRef<ListItems>* target = lookup(host.lists_, list);
+            std::shared_ptr<ListItems>* target = lookup(host.lists_, list);
             const int depth = 1 + value.depth();
             if (target == nullptr || depth > kMaxDescriptorDepth) {
                 return kErrBadArgument;
             }
             // A value holding the list as it was keeps it: the change goes to a copy.
-            ListItems& items = target->writable();
+            if (target->use_count() > 1) {
+                *target = std::make_shared<ListItems>(**target);
+            }
+            ListItems& items = **target;
             items.items.push_back(std::move(value));
             items.depth = std::max(items.depth, depth);
             return 0;
@@ -1281,7 +1107,7 @@ const Descriptor* DescriptorHost::view(DescriptorRef descriptor) const {
 }
 
 const std::vector<Value>* DescriptorHost::viewList(ActionListRef list) const {
-    const SharedRef<ListItems>* found = lookup(lists_, list);
+    const std::shared_ptr<ListItems>* found = lookup(lists_, list);
     return found == nullptr ? nullptr : &(*found)->items;
 }
 

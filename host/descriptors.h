@@ -52,11 +52,8 @@ enum class ValueKind : uint8_t { Integer, Float, Boolean, Text, List, Object, Da
 class Value;
 
 // Ordered keys with values and a class ID (0 for a root or unclassed one).
-//
-// Copies share their items until one of them is changed (copy on write), so a
-// descriptor put into another one costs no copy of its items. Keys are found
-// by a linear search in small descriptors and, from kIndexedFrom keys on,
-// through an index of item positions (one array, no allocation per key).
+// Keys are found by a linear search in small descriptors and, from
+// kIndexedFrom keys on, through an index of item positions.
 class Descriptor {
   public:
     struct Item;
@@ -71,28 +68,26 @@ class Descriptor {
     // Appends the key, or replaces the value of a key already present in place.
     void put(HostKey key, Value value);
     // Room for `count` keys in all, so that appending up to them moves nothing.
-    void reserve(std::size_t count);
+    void reserve(std::size_t count) { items_.reserve(count); }
     const Value* find(HostKey key) const;
     bool contains(HostKey key) const { return find(key) != nullptr; }
     std::vector<HostKey> keys() const;
-    std::size_t size() const;
-    bool empty() const { return size() == 0; }
-    const std::vector<Item>& items() const;
+    std::size_t size() const { return items_.size(); }
+    bool empty() const { return items_.empty(); }
+    const std::vector<Item>& items() const { return items_; }
     // The deepest value's depth (0 when there are only scalars).
-    int depth() const;
+    int depth() const { return depth_; }
 
     // Same class, same keys in the same order, equal values.
     friend bool operator==(const Descriptor& a, const Descriptor& b);
 
   private:
-    struct Body;
-    // The items for a change: unshared first when another copy holds them,
-    // made with room for `room` keys when there are none yet (enough for the
-    // texture map descriptors a scene holds by the thousand, 13 keys each).
-    Body& ownBody(std::size_t room = 16);
+    std::size_t position(HostKey key) const;
 
     HostKey classId_ = 0;
-    std::shared_ptr<Body> body_;  // null while there are no items
+    std::vector<Item> items_;
+    std::unordered_map<HostKey, uint32_t> index_;  // empty below kIndexedFrom keys
+    int depth_ = 0;
 };
 
 // The bytes of a data block: immutable and shared by every copy of the value.
@@ -127,59 +122,10 @@ class DataBlock {
     std::size_t size_ = 0;
 };
 
-// One T shared by a count of holders, changed only through writable(): a
-// single word where a std::shared_ptr takes two, which keeps values, and so
-// the items of large descriptors, small. The count is not atomic: values are
-// not shared between threads.
-template <class T>
-class SharedRef {
-  public:
-    SharedRef() = default;
-    static SharedRef make(T value) {
-        SharedRef made;
-        made.node_ = new Node{1, std::move(value)};
-        return made;
-    }
-    SharedRef(const SharedRef& other) noexcept : node_(other.node_) {
-        if (node_ != nullptr) {
-            ++node_->holders;
-        }
-    }
-    SharedRef(SharedRef&& other) noexcept : node_(other.node_) { other.node_ = nullptr; }
-    SharedRef& operator=(SharedRef other) noexcept {
-        std::swap(node_, other.node_);
-        return *this;
-    }
-    ~SharedRef() {
-        if (node_ != nullptr && --node_->holders == 0) {
-            delete node_;
-        }
-    }
-
-    const T& operator*() const { return node_->value; }
-    const T* operator->() const { return &node_->value; }
-    // The value for a change (there must be one): copied first when another
-    // holder shares it.
-    T& writable() {
-        if (node_->holders != 1) {
-            *this = make(node_->value);
-        }
-        return node_->value;
-    }
-
-  private:
-    struct Node {
-        std::size_t holders;
-        T value;
-    };
-    Node* node_ = nullptr;
-};
-
 struct ListItems;
 
 // One typed value. Texts, lists, objects and data blocks are immutable once
-// built and shared between copies, so copying a value never copies them; a
-// value is two words.
+// built and shared between copies, so copying a value never copies them.
 class Value {
   public:
     Value() = default;  // Integer 0
@@ -189,8 +135,7 @@ class Value {
     static Value fromBoolean(bool value);
     static Value fromText(std::u16string text);
     static Value fromList(std::vector<Value> items);
-    // Shares `items`, which change only through SharedRef::writable.
-    static Value fromSharedList(SharedRef<ListItems> items);
+    static Value fromSharedList(std::shared_ptr<const ListItems> items);
     // The object's class becomes the descriptor's class ID.
     static Value fromObject(HostKey classId, Descriptor descriptor);
     static Value fromData(std::vector<uint8_t> bytes);
@@ -201,11 +146,11 @@ class Value {
     int32_t asInteger() const { return std::get<int32_t>(value_); }
     double asFloat() const { return std::get<double>(value_); }
     bool asBoolean() const { return std::get<bool>(value_); }
-    const std::u16string& asText() const { return *std::get<SharedRef<std::u16string>>(value_); }
+    const std::u16string& asText() const { return *std::get<Shared<std::u16string>>(value_); }
     const std::vector<Value>& asList() const;
     // Its classId() is the object's class.
-    const Descriptor& asObject() const { return *std::get<SharedRef<Descriptor>>(value_); }
-    const DataBlock& asData() const { return *std::get<SharedRef<DataBlock>>(value_); }
+    const Descriptor& asObject() const { return *std::get<Shared<Descriptor>>(value_); }
+    const DataBlock& asData() const { return *std::get<Shared<DataBlock>>(value_); }
 
     // Nesting below this value: 0 for scalars, 1 + the deepest element for a
     // list, 1 + the descriptor's depth for an object.
@@ -215,8 +160,10 @@ class Value {
     friend bool operator==(const Value& a, const Value& b);
 
   private:
-    std::variant<int32_t, double, bool, SharedRef<std::u16string>, SharedRef<ListItems>,
-                 SharedRef<Descriptor>, SharedRef<DataBlock>>
+    template <class T>
+    using Shared = std::shared_ptr<const T>;
+    std::variant<int32_t, double, bool, Shared<std::u16string>, Shared<ListItems>,
+                 Shared<Descriptor>, Shared<DataBlock>>
         value_{int32_t{0}};
 };
 
@@ -367,7 +314,7 @@ class DescriptorHost {
     mutable IdRegistry ids_;  // reading a handle may register string IDs
     std::unordered_map<std::uintptr_t, Descriptor> descriptors_;
     // A list is shared with the values it was put into until it changes again.
-    std::unordered_map<std::uintptr_t, SharedRef<ListItems>> lists_;
+    std::unordered_map<std::uintptr_t, std::shared_ptr<ListItems>> lists_;
     std::unordered_map<std::uintptr_t, std::u16string> zstrings_;
     std::unordered_map<std::uintptr_t, Descriptor> tokens_;
     std::uintptr_t nextReference_ = 0x1000;

@@ -25,25 +25,15 @@ void releaseArray(SceneArray<T>& array) noexcept {
 
 std::optional<std::size_t> SceneMaterialIndex::find(const SceneList<SceneMaterial>& materials,
                                                     std::string_view name) {
-    catchUp(materials);
+    for (; indexed_ < materials.size(); ++indexed_) {
+        // emplace keeps an existing entry: the first material of a name wins.
+        byName_.emplace(materials[indexed_].name.view(), indexed_);
+    }
     const auto found = byName_.find(name);
     if (found == byName_.end()) {
         return std::nullopt;
     }
     return found->second;
-}
-
-void SceneMaterialIndex::add(const SceneMaterial& material, std::size_t position) {
-    // An insert that throws leaves the map as it was.
-    byName_.emplace(material.name.view(), position);
-    indexed_ = position + 1;
-}
-
-void SceneMaterialIndex::catchUp(const SceneList<SceneMaterial>& materials) {
-    for (; indexed_ < materials.size(); ++indexed_) {
-        // emplace keeps an existing entry: the first material of a name wins.
-        byName_.emplace(materials[indexed_].name.view(), indexed_);
-    }
 }
 
 ImportScene* createImportScene() {
@@ -74,21 +64,13 @@ SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name,
         SceneOwner<SceneMaterial> material = makeSceneRecord<SceneMaterial>(stored);
         SceneMaterial* const created = material.get();
         const std::size_t at = scene.materials.size();
-        // Room in the list first, then the index: if either fails the
-        // material is released and neither the list nor the index saw it.
+        // The index takes the new material in at its next lookup.
         scene.materials.append(std::move(material));
-        try {
-            scene.materialIndex.add(*created, at);
-        } catch (const std::bad_alloc&) {
-            // The index catches up with the list at its next lookup.
-        }
         if (position != nullptr) {
             *position = at;
         }
         return created;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // out of memory, or past an array's limit
         return nullptr;
     }
 }
@@ -108,9 +90,7 @@ SceneOwner<SceneMesh> createSceneMesh(std::string_view name, int32_t vertexCount
         sizeArray(mesh->lines, lineCount);
         sizeArray(mesh->vertexVectors, vertexVectorCount);
         return mesh;
-    } catch (const std::bad_alloc&) {
-        return nullptr;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // out of memory, or past an array's limit
         return nullptr;
     }
 }
@@ -127,9 +107,7 @@ bool appendPolygon(SceneMesh& mesh, std::span<const SceneCorner> corners, int32_
             mesh.polygons.reserve(std::max<std::size_t>(8, mesh.polygons.size() * 2));
         }
         mesh.corners.insert(mesh.corners.end(), corners.begin(), corners.end());
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // out of memory, or past an array's limit
         return false;
     }
     // The room is there: this neither allocates nor throws.

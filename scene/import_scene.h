@@ -154,10 +154,6 @@ class SceneList {
         }
     }
 
-    T* first() noexcept { return empty() ? nullptr : elements_.front().get(); }
-    const T* first() const noexcept { return empty() ? nullptr : elements_.front().get(); }
-    T* last() noexcept { return empty() ? nullptr : elements_.back().get(); }
-    const T* last() const noexcept { return empty() ? nullptr : elements_.back().get(); }
     T& operator[](std::size_t index) noexcept { return *elements_[index]; }
     const T& operator[](std::size_t index) const noexcept { return *elements_[index]; }
     std::size_t size() const noexcept { return elements_.size(); }
@@ -432,9 +428,9 @@ struct SceneGeoLocation {
 // Name -> position of the first material of that name in the scene's
 // material list, kept by the scene for findOrCreateMaterial. Keys view the
 // materials' own (fixed) names, which stay where they are while the list
-// lives. Materials appended to the list by other means are taken into the
-// index at the next lookup, so it always agrees with the list; a name already
-// present keeps its first material.
+// lives. Materials appended to the list are taken into the index at the next
+// lookup, so it always agrees with the list; a name already present keeps its
+// first material.
 class SceneMaterialIndex {
   public:
     // The position of the first material named `name` (already in stored
@@ -442,13 +438,8 @@ class SceneMaterialIndex {
     // needs memory.
     std::optional<std::size_t> find(const SceneList<SceneMaterial>& materials,
                                     std::string_view name);
-    // Records the material about to be appended at `position`, behind every
-    // indexed one. Throws std::bad_alloc (the index then stays as it was).
-    void add(const SceneMaterial& material, std::size_t position);
 
   private:
-    void catchUp(const SceneList<SceneMaterial>& materials);
-
     using Entry = std::pair<const std::string_view, std::size_t>;
     std::unordered_map<std::string_view, std::size_t, std::hash<std::string_view>,
                        std::equal_to<std::string_view>, SceneAllocator<Entry>>
@@ -501,9 +492,7 @@ template <class T>
 bool appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
     try {
         list.append(std::move(element));
-    } catch (const std::bad_alloc&) {
-        return false;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // out of memory, or past an array's limit
         return false;
     }
     return true;

@@ -5,7 +5,6 @@
 #include <limits>
 #include <new>
 #include <stdexcept>
-#include <unordered_map>
 #include <utility>
 #include <variant>
 #include <vector>
@@ -335,9 +334,7 @@ bool convert(const KVTPlugin& plugin, ModelData* releasable, ImportScene& scene)
     bool converted = false;
     try {
         converted = convertUnguarded(plugin, releasable, scene, mesh);
-    } catch (const std::bad_alloc&) {
-        converted = false;
-    } catch (const std::length_error&) {
+    } catch (const std::exception&) {  // out of memory, or past an array's limit
         converted = false;
     }
     // Tells the host to derive normals itself; also true of a mesh whose

@@ -66,58 +66,44 @@ std::optional<Suites> usableSuites(const SceneWriterContext& context) {
     return Suites{*descriptor, *list, *control, *zstring};
 }
 
-// A descriptor the writer made, freed when the holder goes out of scope
-// unless it was released to a caller. A make that reports an error is taken
-// to have made nothing.
-class OwnedDescriptor {
+// A descriptor or list the writer made, freed when the holder goes out of
+// scope unless it was released to a caller. A make that reports an error is
+// taken to have made nothing.
+template <class Suite, class Ref>
+class Owned {
   public:
-    explicit OwnedDescriptor(const Suites& suites) : suite_(suites.descriptor) {
-        DescriptorRef made = nullptr;
+    explicit Owned(const Suite& suite) : suite_(suite) {
+        Ref made = nullptr;
         if (suite_.make(&made) == 0) {
             ref_ = made;
         }
     }
-    OwnedDescriptor(const Suites& suites, DescriptorRef adopted)
-        : suite_(suites.descriptor), ref_(adopted) {}
-    ~OwnedDescriptor() {
+    Owned(const Suite& suite, Ref adopted) : suite_(suite), ref_(adopted) {}
+    ~Owned() {
         if (ref_ != nullptr) {
             suite_.free(ref_);
         }
     }
-    OwnedDescriptor(const OwnedDescriptor&) = delete;
-    OwnedDescriptor& operator=(const OwnedDescriptor&) = delete;
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
 
-    DescriptorRef get() const { return ref_; }
+    Ref get() const { return ref_; }
     explicit operator bool() const { return ref_ != nullptr; }
-    DescriptorRef release() { return std::exchange(ref_, nullptr); }
+    Ref release() { return std::exchange(ref_, nullptr); }
 
   private:
-    const ActionDescriptorSuite& suite_;
-    DescriptorRef ref_ = nullptr;
+    const Suite& suite_;
+    Ref ref_ = nullptr;
 };
 
-class OwnedList {
-  public:
-    explicit OwnedList(const Suites& suites) : suite_(suites.list) {
-        ActionListRef made = nullptr;
-        if (suite_.make(&made) == 0) {
-            ref_ = made;
-        }
-    }
-    ~OwnedList() {
-        if (ref_ != nullptr) {
-            suite_.free(ref_);
-        }
-    }
-    OwnedList(const OwnedList&) = delete;
-    OwnedList& operator=(const OwnedList&) = delete;
+struct OwnedDescriptor : Owned<ActionDescriptorSuite, DescriptorRef> {
+    explicit OwnedDescriptor(const Suites& suites) : Owned(suites.descriptor) {}
+    OwnedDescriptor(const Suites& suites, DescriptorRef adopted)
+        : Owned(suites.descriptor, adopted) {}
+};
 
-    ActionListRef get() const { return ref_; }
-    explicit operator bool() const { return ref_ != nullptr; }
-
-  private:
-    const ActionListSuite& suite_;
-    ActionListRef ref_ = nullptr;
+struct OwnedList : Owned<ActionListSuite, ActionListRef> {
+    explicit OwnedList(const Suites& suites) : Owned(suites.list) {}
 };
 
 // Typed puts on one descriptor. Their results are not examined: a value the

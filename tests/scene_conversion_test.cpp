@@ -163,7 +163,7 @@ Converted convert(const KVTPlugin& plugin) {
     for (const SceneMaterial& material : out.scene->materials) {
         out.materials.push_back(&material);
     }
-    out.mesh = out.scene->meshes.first();
+    out.mesh = out.scene->meshes.empty() ? nullptr : &out.scene->meshes[0];
     return out;
 }
 
@@ -718,9 +718,9 @@ TEST(SceneConversion, MemoryRunningOutAtAnyPointLeavesAConsistentScene) {
             // A model material that could not be made is the only loss a
             // successful conversion may have.
             ASSERT_EQ(scene->meshes.size(), 1u);
-            EXPECT_EQ(scene->meshes.first()->polygons.size(), 10u);
+            EXPECT_EQ(scene->meshes[0].polygons.size(), 10u);
         }
-        if (const SceneMesh* sceneMesh = scene->meshes.first()) {
+        if (const SceneMesh* sceneMesh = scene->meshes.empty() ? nullptr : &scene->meshes[0]) {
             EXPECT_EQ(sceneMesh->hostDerivesNormals, sceneMesh->normals.empty());
             for (const ScenePolygon& polygon : sceneMesh->polygons) {
                 EXPECT_LT(static_cast<std::size_t>(polygon.materialIndex), scene->materials.size());

@@ -351,7 +351,7 @@ TEST(SceneModel, ListsKeepInsertionOrderAndIgnoreNull) {
         SceneOwner<SceneKeyTrack> track = makeSceneRecord<SceneKeyTrack>();
         ASSERT_TRUE(track->name.assign(name));
         appendElement(tracks, std::move(track));
-        EXPECT_EQ(tracks.last()->name.view(), name);
+        EXPECT_EQ(tracks[tracks.size() - 1].name.view(), name);
     }
     appendElement(tracks, SceneOwner<SceneKeyTrack>());
     std::vector<std::string> names;
