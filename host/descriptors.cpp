@@ -145,6 +145,11 @@ void Descriptor::put(HostKey key, Value value) {
         if (items_.size() >= UINT32_MAX) {
             throw std::length_error("too many keys in one descriptor");
         }
+        // Room for a texture map descriptor's 13 keys at the first put, so
+        // that the thousands a scene holds never regrow their arrays.
+        if (items_.capacity() == 0) {
+            items_.reserve(16);
+        }
         items_.push_back(Item{key, std::move(value)});
         try {
             if (items_.size() == kIndexedFrom) {
