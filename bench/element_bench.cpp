@@ -18,6 +18,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "bench/element_files.h"
 #include "model/file_resolution.h"
 #include "model/kvt_plugin.h"
@@ -28,21 +29,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace quillmesh::bench;
-using Clock = std::chrono::steady_clock;
 
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "element_bench: %s\n", what.c_str());
     std::exit(1);
-}
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 struct StageTimes {

@@ -21,6 +21,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "bench/grid_files.h"
 #include "model/kvt_plugin.h"
 #include "platform/platform.h"
@@ -29,7 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace quillmesh::bench;
-using Clock = std::chrono::steady_clock;
 
 constexpr GridFileKind kModelKinds[] = {GridFileKind::kClassic, GridFileKind::kClassicCompressed,
                                         GridFileKind::kChunked};
@@ -42,16 +42,6 @@ constexpr std::size_t kFlagsWord = 2;
 [[noreturn]] void fail(const std::string& what) {
     std::fprintf(stderr, "reader_bench: %s\n", what.c_str());
     std::exit(1);
-}
-
-double secondsSince(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-double median(std::vector<double> values) {
-    std::sort(values.begin(), values.end());
-    const std::size_t middle = values.size() / 2;
-    return values.size() % 2 == 1 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
 }
 
 // The whole file in one read, the way the reader reads it (into a buffer given the large-buffer

@@ -462,40 +462,38 @@ void putGeometry(const Puts& puts, const SceneMesh& mesh, SceneMesh* releasable)
     const auto vector3 = [](uint8_t* out, const SceneVector3& entry) {
         return storeVector3(out, entry);
     };
-    using Vectors = std::span<const SceneVector3>;
-    using Lines = std::span<const SceneLine>;
-    if (!mesh.vertices.empty() &&
-        !putBlock(puts, key("verl"), Vectors(mesh.vertices), kVector3Bytes, vector3)) {
+    const auto lineSecond = [](uint8_t* out, const SceneLine& line) {
+        return storeVector3(out, line.second);
+    };
+    const auto lineFirst = [](uint8_t* out, const SceneLine& line) {
+        return storeVector3(out, line.first);
+    };
+    const auto uv = [](uint8_t* out, const SceneUV& entry) {
+        return storeF64(storeF64(out, entry.u), entry.v);
+    };
+    // True when the block is put or there is nothing to put.
+    const auto block = [&](HostKey blockKey, const auto& entries, std::size_t entryBytes,
+                           auto store) {
+        return entries.empty() || putBlock(puts, blockKey, std::span(entries), entryBytes, store);
+    };
+    if (!block(key("verl"), mesh.vertices, kVector3Bytes, vector3)) {
         return;
     }
     releaseWritten(releasable, &SceneMesh::vertices);
-    if (!mesh.normals.empty() &&
-        !putBlock(puts, key("nrml"), Vectors(mesh.normals), kVector3Bytes, vector3)) {
+    if (!block(key("nrml"), mesh.normals, kVector3Bytes, vector3)) {
         return;
     }
     releaseWritten(releasable, &SceneMesh::normals);
-    if (!mesh.lines.empty() && !putBlock(puts, key("lnfl"), Lines(mesh.lines), kVector3Bytes,
-                                         [](uint8_t* out, const SceneLine& line) {
-                                             return storeVector3(out, line.second);
-                                         })) {
-        return;
-    }
-    if (!mesh.lines.empty() && !putBlock(puts, key("lncl"), Lines(mesh.lines), kVector3Bytes,
-                                         [](uint8_t* out, const SceneLine& line) {
-                                             return storeVector3(out, line.first);
-                                         })) {
+    if (!block(key("lnfl"), mesh.lines, kVector3Bytes, lineSecond) ||
+        !block(key("lncl"), mesh.lines, kVector3Bytes, lineFirst)) {
         return;
     }
     releaseWritten(releasable, &SceneMesh::lines);
-    if (!mesh.vertexVectors.empty() &&
-        !putBlock(puts, key("vnvl"), Vectors(mesh.vertexVectors), kVector3Bytes, vector3)) {
+    if (!block(key("vnvl"), mesh.vertexVectors, kVector3Bytes, vector3)) {
         return;
     }
     releaseWritten(releasable, &SceneMesh::vertexVectors);
-    if (!mesh.uvs.empty() && putBlock(puts, key("uvl "), std::span<const SceneUV>(mesh.uvs),
-                                      kUVBytes, [](uint8_t* out, const SceneUV& uv) {
-                                          return storeF64(storeF64(out, uv.u), uv.v);
-                                      })) {
+    if (block(key("uvl "), mesh.uvs, kUVBytes, uv)) {
         releaseWritten(releasable, &SceneMesh::uvs);
     }
 }
