@@ -110,7 +110,7 @@ using ScenePreservationText = SceneText<kPreservationTextMaxLength>;
 // Elements of one kind in insertion order. Each element is its own record
 // (lights, cameras, meshes, materials and key sets are few and large), held
 // in one contiguous array of owners, so an element never moves while its list
-// lives and pointers to it (the material index's) stay valid.
+// lives and what points into it (the material index's names) stays valid.
 template <class T>
 class SceneList {
   public:

@@ -228,34 +228,36 @@ int32_t sceneMaterialIndex(int32_t modelIndex, const PolygonBounds& bounds) {
                                                  : 0;
 }
 
-// Appends one model polygon to the scene mesh, whose arrays have room for it.
-// A polygon without corners, or with a corner naming a vertex outside the
-// vertex table, is left out.
+// Appends one model polygon to the scene mesh; `corners` is scratch room for
+// its corners. A polygon without corners, or with a corner naming a vertex
+// outside the vertex table, is left out. Throws std::bad_alloc when the mesh
+// cannot take it.
 void appendModelPolygon(const ModelMesh& modelMesh, const ModelPolygon& model,
-                        const PolygonBounds& bounds, SceneMesh& mesh) {
-    const std::span<const int32_t> corners = modelMesh.corners(model);
-    if (corners.empty()) {
+                        const PolygonBounds& bounds, std::vector<SceneCorner>& corners,
+                        SceneMesh& mesh) {
+    const std::span<const int32_t> vertices = modelMesh.corners(model);
+    if (vertices.empty()) {
         return;
     }
-    for (const int32_t vertex : corners) {
+    for (const int32_t vertex : vertices) {
         if (!inRange(vertex, bounds.vertexCount)) {
             return;
         }
     }
     // A polygon without layers has no UV index of its own: its corners use UV 0.
     const std::span<const int32_t> uvIndices = modelMesh.uvIndicesOf(model, 0);
-    const std::size_t firstCorner = mesh.corners.size();
-    for (std::size_t k = 0; k < corners.size(); ++k) {
-        const int32_t vertex = corners[k];
+    corners.clear();
+    for (std::size_t k = 0; k < vertices.size(); ++k) {
+        const int32_t vertex = vertices[k];
         int32_t uv = k < uvIndices.size() ? uvIndices[k] : 0;
         if (!inRange(uv, bounds.uvCount)) {
             uv = 0;
         }
-        mesh.corners.push_back(SceneCorner{vertex, vertex, uv, vertex});
+        corners.push_back(SceneCorner{vertex, vertex, uv, vertex});
     }
-    mesh.polygons.push_back(ScenePolygon{static_cast<uint32_t>(firstCorner),
-                                         static_cast<uint32_t>(corners.size()), 0, 1,
-                                         sceneMaterialIndex(model.materialIndex, bounds)});
+    if (!appendPolygon(mesh, corners, 0, 1, sceneMaterialIndex(model.materialIndex, bounds))) {
+        throw std::bad_alloc();
+    }
 }
 
 // The first mesh's polygons. The model's corner total bounds the scene's, so
@@ -271,8 +273,9 @@ void convertPolygons(const ModelData& model, const PolygonBounds& bounds, SceneM
     }
     mesh.polygons.reserve(modelMesh.polygons.size());
     mesh.corners.reserve(modelMesh.vertexIndices.size());
+    std::vector<SceneCorner> corners;
     for (const ModelPolygon& modelPolygon : modelMesh.polygons) {
-        appendModelPolygon(modelMesh, modelPolygon, bounds, mesh);
+        appendModelPolygon(modelMesh, modelPolygon, bounds, corners, mesh);
     }
 }
 
