@@ -2,6 +2,7 @@
 // checks the header, decompresses a compressed body, decodes the classic sections in one pass
 // (version-34 files go to the chunked reader) and applies the defaults that depend on the whole
 // file. A load that does not succeed leaves an empty model.
+#include <algorithm>
 #include <array>
 #include <exception>
 #include <limits>
@@ -21,6 +22,8 @@ namespace {
 // A zlib stream cannot expand its input more than about 1032 to 1; an image size beyond that
 // for the stream's bytes is a lie, refused before allocating it.
 constexpr uint64_t kMaxZlibExpansion = 1032;
+// The first room given to a stream's output, unless the header declares less.
+constexpr uint64_t kFirstInflateBytes = uint64_t{1} << 16;
 
 // Image words filled by the second part of a short header.
 constexpr std::size_t kShortHeaderFirstPart = 14;
@@ -120,7 +123,8 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
     }
     std::vector<uint8_t> inflated;
     if (header.hasFlag(kFlagCompressed)) {
-        if (!inflateImage(bytes, header.streamOffset(), header.totalLength(), inflated)) {
+        if (!inflateImage(bytes, header.streamOffset(), header.totalLength(), model.memory,
+                          inflated)) {
             return kLoadFailed;
         }
         // The inner header is checked for magic, length and the lowest version only: its
@@ -143,10 +147,9 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
         return kLoadLengthMismatch;
     }
     model.version = static_cast<int32_t>(header.version());
-    const SectionFormat format{model.version, header.flags(), allocationBudget(bytes.size())};
+    const SectionFormat format{model.version, header.flags(), &model.memory};
     DeclaredCounts declared;
-    if (!readClassicBody(cursor, format, model, declared) ||
-        !finishModel(format, declared, model)) {
+    if (!readClassicBody(cursor, format, model, declared) || !finishModel(declared, model)) {
         return kLoadFailed;
     }
     return kLoadSucceeded;
@@ -154,32 +157,93 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
 
 }  // namespace
 
-uint64_t allocationBudget(std::size_t imageBytes) noexcept {
-    return kAllocationFloorBytes + uint64_t{imageBytes} * kAllocationBytesPerFileByte;
+MemoryBudget MemoryBudget::forFile(uint64_t fileBytes) noexcept {
+    MemoryBudget budget;
+    budget.fileBytes = fileBytes;
+    const uint64_t perByteLimit =
+        (std::numeric_limits<uint64_t>::max() - kMemoryFloorBytes) / kMemoryBytesPerFileByte;
+    budget.limitBytes = fileBytes > perByteLimit
+                            ? std::numeric_limits<uint64_t>::max()
+                            : kMemoryFloorBytes + fileBytes * kMemoryBytesPerFileByte;
+    return budget;
+}
+
+bool MemoryBudget::fits(uint64_t count, uint64_t elementBytes) const noexcept {
+    const uint64_t left = usedBytes < limitBytes ? limitBytes - usedBytes : 0;
+    return elementBytes == 0 || count <= left / elementBytes;
+}
+
+bool MemoryBudget::take(uint64_t count, uint64_t elementBytes) noexcept {
+    if (!fits(count, elementBytes)) {
+        const uint64_t most = std::numeric_limits<uint64_t>::max();
+        refusedBytes = count > most / elementBytes ? most : count * elementBytes;
+        return false;
+    }
+    usedBytes += count * elementBytes;
+    return true;
+}
+
+uint64_t MemoryBudget::neededBytes() const noexcept {
+    const uint64_t most = std::numeric_limits<uint64_t>::max();
+    return refusedBytes > most - usedBytes ? most : usedBytes + refusedBytes;
 }
 
 bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_t imageLength,
-                  std::vector<uint8_t>& out) {
+                  MemoryBudget& memory, std::vector<uint8_t>& out) {
     // An offset beyond the end leaves no stream at all (and must not wrap the source length).
     if (bytes.empty() || imageLength == 0 || streamOffset > bytes.size()) {
         return false;
     }
     const std::size_t sourceLength = bytes.size() - streamOffset;
     if (imageLength > uint64_t{sourceLength} * kMaxZlibExpansion ||
-        sourceLength > std::numeric_limits<uLong>::max()) {
+        sourceLength > std::numeric_limits<uInt>::max()) {
         return false;
     }
+    // The image grows as the stream produces it, so a header that declares more than the stream
+    // holds costs nothing, and every growth is counted before it is made.
     std::vector<uint8_t> image;
-    platform::reserveLarge(image, imageLength);
-    image.resize(imageLength);
-    uLongf producedLength = imageLength;
-    const int status = uncompress(image.data(), &producedLength, bytes.data() + streamOffset,
-                                  static_cast<uLong>(sourceLength));
-    if (status != Z_OK || producedLength == 0) {
+    const uint64_t firstSize = std::min<uint64_t>(
+        imageLength, std::max<uint64_t>(kFirstInflateBytes, uint64_t{sourceLength} * 4));
+    if (!memory.take(firstSize, 1)) {
         return false;
     }
-    // producedLength <= imageLength, so shrinking never allocates.
-    image.resize(producedLength);
+    image.resize(static_cast<std::size_t>(firstSize));
+    z_stream stream{};
+    stream.next_in = const_cast<Bytef*>(bytes.data() + streamOffset);
+    stream.avail_in = static_cast<uInt>(sourceLength);
+    if (inflateInit(&stream) != Z_OK) {
+        return false;
+    }
+    std::size_t produced = 0;
+    int status = Z_OK;
+    while (true) {
+        if (produced == image.size()) {
+            if (image.size() == imageLength) {
+                break;  // the stream holds more than the header declares
+            }
+            const uint64_t grown = std::min<uint64_t>(imageLength, uint64_t{image.size()} * 2);
+            if (!memory.take(grown - image.size(), 1)) {
+                break;
+            }
+            platform::reserveLarge(image, static_cast<std::size_t>(grown));
+            image.resize(static_cast<std::size_t>(grown));
+        }
+        const std::size_t room =
+            std::min<std::size_t>(image.size() - produced, std::numeric_limits<uInt>::max());
+        stream.next_out = image.data() + produced;
+        stream.avail_out = static_cast<uInt>(room);
+        status = inflate(&stream, Z_NO_FLUSH);
+        produced += room - stream.avail_out;
+        if (status != Z_OK) {
+            break;
+        }
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END || produced == 0) {
+        return false;
+    }
+    // produced <= size, so shrinking never allocates.
+    image.resize(produced);
     out = std::move(image);
     return true;
 }
@@ -188,7 +252,7 @@ void makeDefaultUVSets(ModelData& model) {
     makeNamedDefaults(model.uvSets, kDefaultUVSetCount, "UVSet", 1);
 }
 
-bool finishModel(const SectionFormat& format, const DeclaredCounts& declared, ModelData& model) {
+bool finishModel(const DeclaredCounts& declared, ModelData& model) {
     // A file that declares no element at all is not a model.
     if (declared.materials == 0 && declared.lights == 0 && declared.cameras == 0 &&
         declared.groups == 0 && declared.vertices == 0 && declared.meshes == 0 &&
@@ -201,7 +265,8 @@ bool finishModel(const SectionFormat& format, const DeclaredCounts& declared, Mo
     if (declared.uvSets == 0 && model.uvSets.items.empty()) {
         makeDefaultUVSets(model);
     }
-    return fitBoneTracks(format, model);
+    fitBoneTracks(model);
+    return true;
 }
 
 std::span<VertexWeight> ModelData::weightsOf(const ModelVertex& vertex) noexcept {
@@ -235,6 +300,7 @@ void ModelData::clearModel() noexcept {
 
 int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {
     model.clearModel();
+    model.memory = MemoryBudget::forFile(bytes.size());
     int result = kLoadFailed;
     try {
         result = parseImage(bytes, model);
@@ -250,6 +316,7 @@ int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {
 
 int KVTPlugin::loadModel(const char16_t* path) noexcept {
     clearModel();
+    model.memory = MemoryBudget{};
     if (path == nullptr) {
         return kLoadCannotOpen;
     }
@@ -282,6 +349,7 @@ int KVTPlugin::loadModel(const char16_t* path) noexcept {
 int KVTPlugin::loadModelFromMemory(std::span<const uint8_t> bytes,
                                    const std::u16string& path) noexcept {
     clearModel();
+    model.memory = MemoryBudget{};
     if (path.size() > kSourcePathMaxLength) {
         return kLoadCannotOpen;
     }

@@ -80,6 +80,30 @@ struct ElementSlot {
     bool exists() const noexcept { return !items.empty(); }
 };
 
+// The memory one import may spend on a file: kMemoryFloorBytes plus kMemoryBytesPerFileByte for
+// each byte of the file as stored (a compressed file counts its compressed size). The parse
+// counts every array the file sizes against it (the decompressed image too) before reserving it;
+// what the import makes of the model afterwards is counted by its own stages.
+inline constexpr uint64_t kMemoryFloorBytes = uint64_t{256} << 20;
+inline constexpr uint64_t kMemoryBytesPerFileByte = 64;
+
+struct MemoryBudget {
+    uint64_t fileBytes = 0;
+    uint64_t limitBytes = 0;
+    uint64_t usedBytes = 0;
+    // Set when something was refused: the bytes it asked for.
+    uint64_t refusedBytes = 0;
+
+    static MemoryBudget forFile(uint64_t fileBytes) noexcept;
+    // Whether `count` more elements of `elementBytes` fit beside what is used (no overflow).
+    bool fits(uint64_t count, uint64_t elementBytes) const noexcept;
+    // Counts them when they fit; otherwise records the refusal and returns false.
+    bool take(uint64_t count, uint64_t elementBytes) noexcept;
+    bool refused() const noexcept { return refusedBytes != 0; }
+    // What the file needed when it was refused, as far as it got: used plus refused.
+    uint64_t neededBytes() const noexcept;
+};
+
 struct ModelData {
     // Version of the loaded file (the inner header's for a compressed file); every decoder
     // chooses its layout by it.
@@ -103,7 +127,10 @@ struct ModelData {
     std::span<VertexWeight> weightsOf(const ModelVertex& vertex) noexcept;
     std::span<const VertexWeight> weightsOf(const ModelVertex& vertex) const noexcept;
 
-    // Releases every array with everything it owns; version keeps its value.
+    // What the last parse counted; kept by clearModel, so that a refused file can say why.
+    MemoryBudget memory;
+
+    // Releases every array with everything it owns; version and memory keep their values.
     void clearModel() noexcept;
 };
 
@@ -113,14 +140,11 @@ struct ModelData {
 // is empty.
 //
 // Safe for untrusted input: every read is bounds-checked, every count is checked against the
-// bytes left before anything is reserved for it, and every array the file sizes stays within
-// kAllocationFloorBytes plus kAllocationBytesPerFileByte per byte of the (decompressed) image.
-// Indices between elements (vertex, material, bone, UV) are stored as read, unchecked. Nothing
-// here throws.
+// bytes left before anything is reserved for it, and everything the file sizes is counted
+// against model.memory, the budget of a file of bytes.size() bytes; a file beyond it fails with
+// model.memory.refused() set. Indices between elements (vertex, material, bone, UV) are stored
+// as read, unchecked. Nothing here throws.
 int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept;
-
-inline constexpr uint64_t kAllocationFloorBytes = uint64_t{64} << 20;
-inline constexpr uint64_t kAllocationBytesPerFileByte = 64;
 
 // The ModelFile reader: loads a file or an image in memory into `model`. Texture names are kept
 // as stored and embedded files stay in the model: resolveModelFiles (model/file_resolution.h)

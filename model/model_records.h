@@ -378,7 +378,14 @@ struct ModelAnimation {
     float animRate = 0.0f;
     // The file's track count; a decoder keeps it no larger than tracks.size().
     int32_t trackCount = 0;
+    // Track i belongs to bone i. An animation has a track for every bone, but holds only the
+    // ones its file stores: the track of a bone beyond `tracks` is empty.
     std::vector<BoneTrack> tracks;
+
+    const BoneTrack& trackOf(std::size_t bone) const noexcept {
+        static const BoneTrack kEmptyTrack;
+        return bone < tracks.size() ? tracks[bone] : kEmptyTrack;
+    }
 };
 
 // A file stored inside a version-34 ModelFile, written beside the model by the resolve stage.

@@ -5,8 +5,9 @@
 // the transform being the identity.
 //
 // Animations: the name, animTag, start, end and rate, the track count, then that many tracks of
-// position, rotation and scale keys, stored as read. Every animation ends with one track per bone
-// (fitBoneTracks), so trackCount never exceeds the tracks that exist.
+// position, rotation and scale keys, stored as read. Every animation has one track per bone; it
+// holds only the tracks the file stores for existing bones (fitBoneTracks), the others being
+// empty, so that many bones and animations without keys cost nothing.
 #include <algorithm>
 
 #include "model/sections.h"
@@ -115,24 +116,17 @@ bool readAnimations(Cursor& cursor, const SectionFormat& format, ModelData& mode
                        });
 }
 
-bool fitBoneTracks(const SectionFormat& format, ModelData& model) {
-    const auto bones = static_cast<std::size_t>(model.bones.items.size());
-    if (bones > 0 && model.animations.exists()) {
-        // One track per bone in every animation: a product of two counts, so bounded as a whole.
-        if (!format.fitsBudget(uint64_t{model.animations.items.size()} * bones,
-                               sizeof(BoneTrack))) {
-            return false;
-        }
-    }
+void fitBoneTracks(ModelData& model) {
+    const std::size_t bones = model.bones.items.size();
     for (ModelAnimation& animation : model.animations.items) {
-        animation.trackCount =
-            static_cast<int32_t>(std::min(static_cast<std::size_t>(animation.trackCount), bones));
-        animation.tracks.resize(bones);
-        if (bones == 0) {
+        const std::size_t kept = std::min(animation.tracks.size(), bones);
+        animation.tracks.resize(kept);
+        animation.trackCount = static_cast<int32_t>(
+            std::min(static_cast<std::size_t>(std::max(animation.trackCount, 0)), kept));
+        if (kept == 0) {
             std::vector<BoneTrack>().swap(animation.tracks);
         }
     }
-    return true;
 }
 
 }  // namespace quillmesh

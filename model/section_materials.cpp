@@ -37,7 +37,7 @@ bool readMaterial(Cursor& cursor, const SectionFormat& format, MapEntryReading& 
     const std::size_t minimumEntry =
         usesNewMapLayout(format.version) ? kMinimumNewMapEntryBytes : kMinimumOldMapEntryBytes;
     if (!cursor.fits(mapCount, minimumEntry) ||
-        !format.fitsBudget(static_cast<uint64_t>(mapCount), sizeof(std::unique_ptr<TextureMap>))) {
+        !format.take(static_cast<uint64_t>(mapCount), sizeof(std::unique_ptr<TextureMap>))) {
         return false;
     }
     material.maps.resize(static_cast<std::size_t>(mapCount));
@@ -58,7 +58,7 @@ bool readMaterials(Cursor& cursor, const SectionFormat& format, ModelData& model
     reading.version = format.version;
     reading.defaultLayersWhenNoneStored =
         format.version < static_cast<int32_t>(kChunkedModelVersion);
-    reading.budgetBytes = format.budgetBytes;
+    reading.memory = format.memory;
     return readSection(cursor, format, kMaterialBytes, model.materials, declared.materials,
                        [&](Cursor& c, ModelMaterial& material, int32_t) {
                            return readMaterial(c, format, reading, material);

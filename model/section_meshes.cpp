@@ -54,6 +54,14 @@ struct PolygonShape {
 constexpr PolygonShape kClassicShape{kMinimumPolygonCorners, kPolygonUVLayers, -1};
 constexpr PolygonShape kExactShape{0, -1, 0};
 
+// Room for `corners` more corners and `uvs` more UV entries in the mesh's arrays, counted against
+// the budget.
+bool makeCornerRoom(const SectionFormat& format, ModelMesh& mesh, uint64_t corners, uint64_t uvs) {
+    return makeRoom(format, mesh.vertexIndices, corners) &&
+           makeRoom(format, mesh.cornerValues, corners) && makeRoom(format, mesh.uvIndices, uvs) &&
+           makeRoom(format, mesh.uvValues, uvs);
+}
+
 // Starts a polygon's ranges in the mesh arrays: `corners` corners and `layers` layers of them,
 // all holding `fill`.
 void openPolygon(ModelMesh& mesh, ModelPolygon& polygon, int32_t corners, int32_t layers,
@@ -87,7 +95,8 @@ void appendPairs(std::span<const uint8_t> bytes, int32_t count, int32_t held, in
 }
 
 // One new-layout polygon record appended to `mesh`.
-bool readNewPolygon(Cursor& cursor, const PolygonShape& shape, ModelMesh& mesh) {
+bool readNewPolygon(Cursor& cursor, const SectionFormat& format, const PolygonShape& shape,
+                    ModelMesh& mesh) {
     int32_t storedCorners = 0;
     int32_t storedLayers = 0;
     ModelPolygon& polygon = mesh.polygons.emplace_back();
@@ -107,6 +116,11 @@ bool readNewPolygon(Cursor& cursor, const PolygonShape& shape, ModelMesh& mesh) 
     }
     const int32_t heldCorners = std::max(corners, shape.minimumCorners);
     const int32_t heldLayers = shape.fixedLayers >= 0 ? shape.fixedLayers : layers;
+    if (!makeCornerRoom(
+            format, mesh, static_cast<uint64_t>(heldCorners),
+            uint64_t{static_cast<uint32_t>(heldCorners)} * static_cast<uint32_t>(heldLayers))) {
+        return false;
+    }
     polygon.cornerCount = heldCorners;
     polygon.firstCorner = static_cast<uint32_t>(mesh.vertexIndices.size());
     polygon.uvLayerCount = heldLayers;
@@ -137,10 +151,13 @@ bool readOldPolygon(Cursor& cursor, const SectionFormat& format, int32_t meshTag
         return false;
     }
     const int32_t corners = std::max(storedCorners, 0);
-    if (!cursor.fits(corners, kOldCornerBytes)) {
+    const int32_t heldCorners = std::max(corners, kMinimumPolygonCorners);
+    if (!cursor.fits(corners, kOldCornerBytes) ||
+        !makeCornerRoom(format, mesh, static_cast<uint64_t>(heldCorners),
+                        uint64_t{static_cast<uint32_t>(heldCorners)} * kPolygonUVLayers)) {
         return false;
     }
-    openPolygon(mesh, polygon, std::max(corners, kMinimumPolygonCorners), kPolygonUVLayers, -1);
+    openPolygon(mesh, polygon, heldCorners, kPolygonUVLayers, -1);
     for (int32_t j = 0; j < corners; ++j) {
         if (!cursor.readI32(
                 mesh.vertexIndices[polygon.firstCorner + static_cast<std::size_t>(j)])) {
@@ -153,6 +170,9 @@ bool readOldPolygon(Cursor& cursor, const SectionFormat& format, int32_t meshTag
     const std::size_t uvBytes = kInlineUVBytes + (format.version < kTwoFloatUVVersion ? 4 : 0);
     const std::size_t firstCoord = static_cast<std::size_t>(nextCorner);
     for (UVSet& uvSet : uvSets) {
+        if (!makeRoom(format, uvSet.coords, static_cast<uint64_t>(corners))) {
+            return false;
+        }
         uvSet.coords.resize(firstCoord + static_cast<std::size_t>(corners));
         uvSet.coordCount = static_cast<int32_t>(uvSet.coords.size());
     }
@@ -191,13 +211,8 @@ bool reservePolygons(const Cursor& cursor, const SectionFormat& format, ModelMes
     if (!reserveFor(cursor, format, mesh.polygons, count, polygonBytes)) {
         return false;
     }
-    const auto corners = static_cast<std::size_t>(int64_t{count} * kExpectedCorners);
-    const std::size_t uvs = corners * static_cast<std::size_t>(layers);
-    platform::reserveLarge(mesh.vertexIndices, corners);
-    platform::reserveLarge(mesh.cornerValues, corners);
-    platform::reserveLarge(mesh.uvIndices, uvs);
-    platform::reserveLarge(mesh.uvValues, uvs);
-    return true;
+    const auto corners = static_cast<uint64_t>(int64_t{count} * kExpectedCorners);
+    return makeCornerRoom(format, mesh, corners, corners * static_cast<uint64_t>(layers));
 }
 
 bool readMesh(Cursor& cursor, const SectionFormat& format, ModelMesh& mesh, std::span<UVSet> uvSets,
@@ -218,7 +233,7 @@ bool readMesh(Cursor& cursor, const SectionFormat& format, ModelMesh& mesh, std:
     mesh.polygonCount = polygonCount;
     for (int32_t k = 0; k < polygonCount; ++k) {
         const bool ok = newLayout
-                            ? readNewPolygon(cursor, kClassicShape, mesh)
+                            ? readNewPolygon(cursor, format, kClassicShape, mesh)
                             : readOldPolygon(cursor, format, meshTag, mesh, uvSets, nextCorner);
         if (!ok) {
             return false;
@@ -256,7 +271,7 @@ bool readExactPolygons(Cursor& cursor, const SectionFormat& format, ModelMesh& m
     }
     mesh.polygonCount = count;
     for (int32_t k = 0; k < count; ++k) {
-        if (!readNewPolygon(cursor, kExactShape, mesh)) {
+        if (!readNewPolygon(cursor, format, kExactShape, mesh)) {
             return false;
         }
     }

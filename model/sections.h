@@ -26,8 +26,8 @@ struct SectionFormat {
     // Header flags: vertex normals and colours (classic and chunked), extra vectors and weights
     // (chunked).
     uint32_t flags = 0;
-    // Most bytes any one array the file sizes may take.
-    uint64_t budgetBytes = 0;
+    // What the file may make the reader allocate; every array it sizes is counted here first.
+    MemoryBudget* memory = nullptr;
     // Read by the chunked reader: vertex records store their weights only with the weights flag
     // and may carry two extra vectors.
     bool chunked = false;
@@ -35,8 +35,9 @@ struct SectionFormat {
     bool wideNames() const noexcept { return usesWideNames(version); }
     bool newLayout() const noexcept { return version >= kNewLayoutVersion; }
     bool hasFlag(uint32_t flag) const noexcept { return (flags & flag) != 0; }
-    bool fitsBudget(uint64_t count, uint64_t elementBytes) const noexcept {
-        return elementBytes == 0 || count <= budgetBytes / elementBytes;
+    // Counts `count` elements of `elementBytes` against the budget; false when they do not fit.
+    bool take(uint64_t count, uint64_t elementBytes) const noexcept {
+        return memory != nullptr && memory->take(count, elementBytes);
     }
 };
 
@@ -44,28 +45,37 @@ struct SectionFormat {
 inline constexpr uint32_t kFlagVertexExtraVectors = 0x4;
 inline constexpr uint32_t kFlagVertexWeights = 0x8;
 
+// Makes room for `extra` more elements of `items`, counting the new capacity against the budget
+// first (false when it does not fit). An array appended to many times grows by half its capacity
+// when the budget allows, so that the appends take linear time.
+template <typename T>
+bool makeRoom(const SectionFormat& format, std::vector<T>& items, uint64_t extra) {
+    const uint64_t needed = uint64_t{items.size()} + extra;
+    const uint64_t capacity = items.capacity();
+    if (needed <= capacity) {
+        return true;
+    }
+    uint64_t grown = std::max(needed, capacity + capacity / 2);
+    if (format.memory != nullptr && !format.memory->fits(grown - capacity, sizeof(T))) {
+        grown = needed;
+    }
+    if (!format.take(grown - capacity, sizeof(T))) {
+        return false;
+    }
+    platform::reserveLarge(items, static_cast<std::size_t>(grown));
+    return true;
+}
+
 // Reserves room for `count` more elements of `items`, refused (false) when the bytes left cannot
-// hold that many records of `minimumBytes` or the array would outgrow the budget. An array that
-// is appended to many times (the vertex weights, a few per vertex) grows by at least half its
-// capacity each time it must grow, within the budget, so that the appends take linear time.
+// hold that many records of `minimumBytes` or the array would outgrow the budget.
 template <typename T>
 bool reserveFor(const Cursor& cursor, const SectionFormat& format, std::vector<T>& items,
                 int64_t count, std::size_t minimumBytes) {
     if (count <= 0) {
         return true;
     }
-    const uint64_t total = items.size() + static_cast<uint64_t>(count);
-    if (!cursor.fits(count, minimumBytes) || !format.fitsBudget(total, sizeof(T))) {
-        return false;
-    }
-    if (total <= items.capacity()) {
-        return true;
-    }
-    const uint64_t grown = items.capacity() + items.capacity() / 2;
-    const uint64_t budgetCount = format.budgetBytes / sizeof(T);
-    const uint64_t capacity = std::max(total, std::min(grown, budgetCount));
-    platform::reserveLarge(items, static_cast<std::size_t>(capacity));
-    return true;
+    return cursor.fits(count, minimumBytes) &&
+           makeRoom(format, items, static_cast<uint64_t>(count));
 }
 
 // One section: the count (stored in `declared`), then `count` records read by
@@ -137,9 +147,9 @@ bool readBones(Cursor& cursor, const SectionFormat& format, ModelData& model,
 // (fitBoneTracks).
 bool readAnimations(Cursor& cursor, const SectionFormat& format, ModelData& model,
                     DeclaredCounts& declared);
-// Gives every animation one track per bone: stored tracks beyond the bones are dropped, bones
-// without a stored track get an empty one, and trackCount is the number of stored tracks kept.
-// Without bones no animation keeps a track. False when the tracks outgrow the budget.
-bool fitBoneTracks(const SectionFormat& format, ModelData& model);
+// Fits every animation's tracks to the bones: stored tracks beyond the bones are dropped (bones
+// without a stored track have the empty track of ModelAnimation::trackOf), and trackCount is the
+// number of stored tracks kept. Without bones no animation keeps a track.
+void fitBoneTracks(ModelData& model);
 
 }  // namespace quillmesh

@@ -45,14 +45,9 @@ TextureMap* placeTextureMap(ModelMaterial& material, int32_t slot, int32_t key,
     }
 }
 
-// Counts `bytes` more against the file's allocation budget; false when they do not fit.
+// Counts `bytes` more against the file's budget; false when they do not fit.
 bool reserveBytes(MapEntryReading& reading, uint64_t bytes) {
-    const uint64_t total = reading.madeBytes + bytes;
-    if (total < reading.madeBytes || total > reading.budgetBytes) {
-        return false;
-    }
-    reading.madeBytes = total;
-    return true;
+    return reading.memory != nullptr && reading.memory->take(1, bytes);
 }
 
 // Texture names are stored as read; the resolve stage decides later whether each is kept.

@@ -46,9 +46,8 @@ struct MapEntryReading {
     // A new-layout kind-4 map storing fewer than one layer gets kOldMapLayerCount empty layers,
     // except in the chunked layout (version 34), where it gets none.
     bool defaultLayersWhenNoneStored = true;
-    // Bytes of maps and layers made so far in this section, held within `budgetBytes`.
-    uint64_t madeBytes = 0;
-    uint64_t budgetBytes = 0;
+    // Every map and layer made is counted here first (none can be made without it).
+    MemoryBudget* memory = nullptr;
     // The keys of the maps placed so far in the material being read, when its table is too long
     // for a scan of the earlier slots per entry (see readMapEntry).
     std::unordered_set<int32_t> placedKeys;

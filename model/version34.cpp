@@ -44,6 +44,8 @@ constexpr uint32_t kChunkUVSet = 0xDDDD0000;
 constexpr uint32_t kChunkUVCoords = 0xDDDD0001;
 constexpr uint32_t kChunkUVSetAux = 0xDDDD0002;
 
+// A chunk's identifier and payload size.
+constexpr std::size_t kChunkHeaderBytes = 8;
 constexpr std::size_t kHeaderWordCount = 5;
 constexpr std::size_t kHeaderSpareBytes = 28;
 constexpr int kMaxCompressionDepth = 16;
@@ -73,7 +75,7 @@ class ChunkedBodyReader {
     bool readBody(Cursor& body) {
         return walkChunks(
                    body, [this](uint32_t id, Cursor& payload) { return bodyChunk(id, payload); }) &&
-               finishModel(format_, declared_, model_);
+               finishModel(declared_, model_);
     }
 
   private:
@@ -155,7 +157,9 @@ class ChunkedBodyReader {
         declared_.meshes = meshCount;
         model_.meshes.release();
         if (meshCount > 0) {
-            if (!format_.fitsBudget(static_cast<uint64_t>(meshCount), sizeof(ModelMesh))) {
+            // Every mesh must be able to have its chunk in what is left of the payload.
+            if (!payload.fits(meshCount, kChunkHeaderBytes) ||
+                !format_.take(static_cast<uint64_t>(meshCount), sizeof(ModelMesh))) {
                 return false;
             }
             model_.meshes.items.resize(static_cast<std::size_t>(meshCount));
@@ -199,7 +203,9 @@ class ChunkedBodyReader {
         declared_.uvSets = count;
         model_.uvSets.release();
         if (count > 0) {
-            if (!format_.fitsBudget(static_cast<uint64_t>(count), sizeof(UVSet))) {
+            // Every set must be able to have its chunk in what is left of the payload.
+            if (!payload.fits(count, kChunkHeaderBytes) ||
+                !format_.take(static_cast<uint64_t>(count), sizeof(UVSet))) {
                 return false;
             }
             model_.uvSets.items.resize(static_cast<std::size_t>(count));
@@ -270,7 +276,8 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
         if ((words[2] & kFlagCompressed) != 0) {
             // Word 4 of this header holds the stream offset.
             std::vector<uint8_t> inner;
-            if (depth >= kMaxCompressionDepth || !inflateImage(bytes, words[4], words[3], inner)) {
+            if (depth >= kMaxCompressionDepth ||
+                !inflateImage(bytes, words[4], words[3], model.memory, inner)) {
                 return kLoadFailed;
             }
             inflated = std::move(inner);
@@ -288,7 +295,7 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
             return kLoadFailed;
         }
         static_cast<void>(cursor.sub(size));
-        const SectionFormat format{model.version, words[2], allocationBudget(bytes.size()), true};
+        const SectionFormat format{model.version, words[2], &model.memory, true};
         return ChunkedBodyReader(format, model).readBody(cursor) ? kLoadSucceeded : kLoadFailed;
     }
 }

@@ -924,19 +924,58 @@ TEST(ModelInflate, GivesTheWholeImageOrLeavesTheOutputAlone) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         Bytes out{9, 9};
-        EXPECT_EQ(inflateImage(*c.bytes, c.offset, c.length, out), c.inflates);
+        MemoryBudget memory = MemoryBudget::forFile(c.bytes->size());
+        EXPECT_EQ(inflateImage(*c.bytes, c.offset, c.length, memory, out), c.inflates);
         EXPECT_EQ(out, c.inflates ? image : Bytes({9, 9}));
+    }
+}
+
+TEST(ModelInflate, TheImageGrowsWithTheStreamWithinTheBudget) {
+    // 4 MiB of a short repeated pattern: a stream of some kilobytes.
+    Bytes image(std::size_t{4} << 20);
+    for (std::size_t i = 0; i < image.size(); ++i) {
+        image[i] = static_cast<uint8_t>(i % 251);
+    }
+    const Bytes file = zlibCompress(image);
+    // Declared as 1000 times the stream: more than the 8 MiB budget below.
+    ASSERT_GT(file.size() * 1000, std::size_t{8} << 20);
+    const auto size = static_cast<uint32_t>(image.size());
+    struct Case {
+        const char* name;
+        uint32_t declared;
+        uint64_t limit;
+        bool inflates;
+    };
+    const Case cases[] = {
+        {"declared as produced", size, uint64_t{8} << 20, true},
+        // A header claiming far more than the stream holds reserves only what is produced.
+        {"declared far beyond the stream", static_cast<uint32_t>(file.size() * 1000),
+         uint64_t{8} << 20, true},
+        {"the image outgrows the budget", size, uint64_t{2} << 20, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        MemoryBudget memory;
+        memory.limitBytes = c.limit;
+        Bytes out;
+        ASSERT_EQ(inflateImage(file, 0, c.declared, memory, out), c.inflates);
+        EXPECT_EQ(out.size(), c.inflates ? image.size() : 0u);
+        EXPECT_LE(memory.usedBytes, c.limit);
+        EXPECT_EQ(memory.refused(), !c.inflates);
     }
 }
 
 // Allocation budget
 
-TEST(ModelBudget, GrowsWithTheImageFromAFloor) {
-    EXPECT_EQ(allocationBudget(0), kAllocationFloorBytes);
-    EXPECT_EQ(allocationBudget(1000), kAllocationFloorBytes + 1000 * kAllocationBytesPerFileByte);
+TEST(ModelBudget, GrowsWithTheFileFromAFloor) {
+    EXPECT_EQ(MemoryBudget::forFile(0).limitBytes, kMemoryFloorBytes);
+    EXPECT_EQ(MemoryBudget::forFile(1000).limitBytes,
+              kMemoryFloorBytes + 1000 * kMemoryBytesPerFileByte);
+    EXPECT_EQ(MemoryBudget::forFile(std::numeric_limits<uint64_t>::max()).limitBytes,
+              std::numeric_limits<uint64_t>::max());
 }
 
-TEST(ModelBudget, FitsBudgetComparesCountTimesSizeWithoutOverflow) {
+TEST(ModelBudget, TakesCountTimesSizeWithoutOverflowAndRecordsRefusals) {
     struct Case {
         uint64_t count;
         uint64_t elementBytes;
@@ -948,10 +987,18 @@ TEST(ModelBudget, FitsBudgetComparesCountTimesSizeWithoutOverflow) {
         {101, 1, false},  {1, 100, true},   {1, 101, false},     {kMax, 0, true},
         {kMax, 1, false}, {1, kMax, false}, {kMax, kMax, false},
     };
-    const SectionFormat format{30, 0, 100};
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.count << " x " << c.elementBytes);
-        EXPECT_EQ(format.fitsBudget(c.count, c.elementBytes), c.fits);
+        MemoryBudget memory;
+        memory.limitBytes = 110;
+        ASSERT_TRUE(memory.take(10, 1));
+        EXPECT_EQ(memory.take(c.count, c.elementBytes), c.fits);
+        EXPECT_EQ(memory.refused(), !c.fits);
+        EXPECT_EQ(memory.usedBytes, c.fits ? 10 + c.count * c.elementBytes : 10);
+        if (!c.fits) {
+            const bool saturates = c.count > (kMax - 10) / c.elementBytes;
+            EXPECT_EQ(memory.neededBytes(), saturates ? kMax : 10 + c.count * c.elementBytes);
+        }
     }
 }
 
@@ -981,36 +1028,20 @@ Bytes animationSection(int32_t count) {
     return out;
 }
 
-TEST(ModelBudget, TracksOfAllAnimationsTogetherStayWithinTheBudget) {
-    // Every animation gets one track per bone, so the tracks grow with the product of two counts
-    // a small file can make large; the product is bounded by the file's budget as a whole.
-    constexpr int32_t kBoneCount = 1000;
+TEST(ModelBudget, BonesTimesAnimationsWithoutStoredTracksCostNothing) {
+    // Every animation has a track per bone; only stored ones are held, so a small file of many
+    // bones and many animations without keys loads.
+    constexpr int32_t kCount = 3000;
     SectionBodies bodies;
-    bodies[kBones] = boneSection(kBoneCount);
-    bodies[kAnimations] = animationSection(0);
-    const uint64_t baseSize = classicFile(29, bodies).size();
-    const uint64_t animationBytes = animationSection(1).size() - animationSection(0).size();
-    const auto tracksFit = [&](uint64_t animations) {
-        const uint64_t imageSize = baseSize + animations * animationBytes;
-        return animations * kBoneCount <= allocationBudget(imageSize) / sizeof(BoneTrack);
-    };
-    uint64_t mostAnimations = 1;
-    while (tracksFit(mostAnimations + 1)) {
-        ++mostAnimations;
-    }
-    ASSERT_LT(mostAnimations, 100000u);
-
-    bodies[kAnimations] = animationSection(static_cast<int32_t>(mostAnimations));
+    bodies[kBones] = boneSection(kCount);
+    bodies[kAnimations] = animationSection(kCount);
     KVTPlugin plugin;
     ASSERT_EQ(load(plugin, classicFile(29, bodies)), kLoadSucceeded);
-    ASSERT_EQ(plugin.model.animations.items.size(), mostAnimations);
-    EXPECT_EQ(plugin.model.animations.items.back().tracks.size(),
-              static_cast<std::size_t>(kBoneCount));
-    EXPECT_EQ(plugin.model.animations.items.back().trackCount, 0);
-
-    bodies[kAnimations] = animationSection(static_cast<int32_t>(mostAnimations + 1));
-    EXPECT_EQ(load(plugin, classicFile(29, bodies)), kLoadFailed);
-    expectEmptyModel(plugin.model);
+    ASSERT_EQ(plugin.model.animations.items.size(), std::size_t{kCount});
+    const ModelAnimation& last = plugin.model.animations.items.back();
+    EXPECT_TRUE(last.tracks.empty());
+    EXPECT_EQ(last.trackOf(kCount - 1).positionKeyCount, 0);
+    EXPECT_LT(plugin.model.memory.usedBytes, uint64_t{64} << 20);
 }
 
 // Records

@@ -379,7 +379,8 @@ TEST_P(LightCameraTruncation, EveryCutInsideTheSectionFails) {
         ASSERT_TRUE(cursor.skip(start));
         ModelData decoded;
         DeclaredCounts declared;
-        const SectionFormat format{param.version, 0, kAllocationFloorBytes};
+        MemoryBudget memory = MemoryBudget::forFile(0);
+        const SectionFormat format{param.version, 0, &memory};
         EXPECT_EQ(param.decode(cursor, format, decoded, declared), cut == end);
         if (cut == end) {
             EXPECT_TRUE(cursor.atEnd());

@@ -539,8 +539,9 @@ TEST_F(MaterialFolder, ChunkedVersionGivesNoDefaultLayers) {
         Cursor cursor(image.bytes);
         ASSERT_TRUE(cursor.skip(start));
         DeclaredCounts declared;
-        ASSERT_TRUE(readMaterials(cursor, SectionFormat{version, 0, kAllocationFloorBytes},
-                                  plugin.model, declared));
+        MemoryBudget memory = MemoryBudget::forFile(0);
+        ASSERT_TRUE(
+            readMaterials(cursor, SectionFormat{version, 0, &memory}, plugin.model, declared));
         const MapKind4Record& record = recordOf<MapKind4Record>(mapAt(plugin, 0, 0));
         EXPECT_EQ(record.layerCount, version == 34 ? 0 : 3);
         EXPECT_EQ(record.layers.size(), version == 34 ? 0u : 3u);
@@ -1132,8 +1133,8 @@ TEST_P(MaterialTruncation, EveryCutInsideTheSectionFails) {
         ASSERT_TRUE(cursor.skip(start));
         ModelData decoded;
         DeclaredCounts declared;
-        EXPECT_EQ(readMaterials(cursor, SectionFormat{version, 0, kAllocationFloorBytes}, decoded,
-                                declared),
+        MemoryBudget memory = MemoryBudget::forFile(0);
+        EXPECT_EQ(readMaterials(cursor, SectionFormat{version, 0, &memory}, decoded, declared),
                   cut == end);
         if (cut == end) {
             EXPECT_TRUE(cursor.atEnd());
