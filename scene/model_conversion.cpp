@@ -387,6 +387,32 @@ bool diffuseTexturePath(std::u16string_view directory, const ModelMaterial& mate
     return name != nullptr && joinTexturePath(directory, name->wide(), path);
 }
 
+uint64_t sceneBytesNeeded(const ModelData& model) noexcept {
+    // A material's record, descriptor and flattened bytes are mostly its map slots and texts.
+    constexpr uint64_t kBytesPerMaterial = 32 << 10;
+    // The scene's array entry plus its descriptor block's bytes.
+    constexpr uint64_t kBytesPerVertex = 2 * (sizeof(SceneVector3) + 24);  // position and normal
+    constexpr uint64_t kBytesPerUV = sizeof(SceneUV) + 16;
+    constexpr uint64_t kBytesPerPolygon = sizeof(ScenePolygon) + 56;
+    constexpr uint64_t kBytesPerCorner = sizeof(SceneCorner) + 16;
+    uint64_t polygons = 0;
+    uint64_t corners = 0;
+    if (!model.meshes.items.empty()) {
+        const ModelMesh& mesh = model.meshes.items.front();
+        polygons = mesh.polygons.size();
+        corners = mesh.vertexIndices.size();
+    }
+    const uint64_t uvs = model.uvSets.items.empty() ? 0 : model.uvSets.items.front().coords.size();
+    // Every count is that of an array in memory, so none of the products can overflow.
+    return (uint64_t{model.materials.items.size()} + 1) * kBytesPerMaterial +
+           uint64_t{model.vertices.items.size()} * kBytesPerVertex + uvs * kBytesPerUV +
+           polygons * kBytesPerPolygon + corners * kBytesPerCorner;
+}
+
+bool takeSceneMemory(ModelData& model) noexcept {
+    return model.memory.take(1, sceneBytesNeeded(model));
+}
+
 bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept {
     return convert(plugin, nullptr, scene);
 }

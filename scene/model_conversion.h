@@ -70,6 +70,16 @@ bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept;
 // no longer).
 bool convertAndReleaseModel(KVTPlugin& plugin, ImportScene& scene) noexcept;
 
+// What the rest of the import needs for `model`: the scene and the descriptor the host
+// receives (its blocks and the flattened copy), per material (the default one included) and per
+// vertex, UV, polygon and corner of the mesh that is converted. An estimate a little above what
+// the import measures.
+uint64_t sceneBytesNeeded(const ModelData& model) noexcept;
+
+// Counts sceneBytesNeeded against the file's budget (model.memory): false, with the refusal
+// recorded there, when the import would outgrow it.
+bool takeSceneMemory(ModelData& model) noexcept;
+
 // The stages between a successful parse and the conversion, in order: embedded files and texture
 // names resolved against the folder of `sourcePath` through `files`, then the post-load steps
 // (normals, use counts, weights, name clean-up). A step that runs out of memory leaves the model

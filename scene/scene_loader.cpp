@@ -30,7 +30,8 @@ ImportScene* loadSceneFromModelFile(const char16_t* path) {
     }
     // The model lives only for this call; the scene outlives it.
     KVTPlugin plugin;
-    if (plugin.loadModel(path) != kLoadSucceeded) {
+    // A file whose scene would outgrow what its size allows is refused like a damaged one.
+    if (plugin.loadModel(path) != kLoadSucceeded || !takeSceneMemory(plugin.model)) {
         return nullptr;
     }
     finishLoadedModel(plugin.model, plugin.sourcePath, systemFileSystem());

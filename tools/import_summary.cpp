@@ -16,6 +16,7 @@
 #include "host/import_driver.h"
 #include "host/text.h"
 #include "model/kvt_plugin.h"
+#include "scene/model_conversion.h"
 #include "tools/descriptor_json.h"
 
 namespace quillmesh::tool {
@@ -179,11 +180,40 @@ ModelDiagnosis diagnoseModelFile(const fs::path& path) {
     if (diagnosis.loadResult == kLoadSucceeded) {
         diagnosis.modelVersion = plugin->model.version;
         diagnosis.counts = countModel(plugin->model);
+        static_cast<void>(takeSceneMemory(plugin->model));
+    }
+    if (plugin->model.memory.refused()) {
+        diagnosis.memoryRefusal = plugin->model.memory;
     }
     return diagnosis;
 }
 
+std::string byteSizeText(uint64_t bytes) {
+    if (bytes < 1000) {
+        return counted(static_cast<int64_t>(bytes), "byte", "bytes");
+    }
+    static constexpr std::array<const char*, 6> kUnits{"KB", "MB", "GB", "TB", "PB", "EB"};
+    double value = static_cast<double>(bytes) / 1000.0;
+    std::size_t unit = 0;
+    while (value >= 999.95 && unit + 1 < kUnits.size()) {
+        value /= 1000.0;
+        ++unit;
+    }
+    std::array<char, 32> text{};
+    std::snprintf(text.data(), text.size(), "%.1f %s", value, kUnits[unit]);
+    return text.data();
+}
+
 std::string loadFailureReason(const ModelDiagnosis& diagnosis) {
+    if (diagnosis.memoryRefusal.has_value()) {
+        const MemoryBudget& memory = *diagnosis.memoryRefusal;
+        // A refused parse knows only what it needed up to the refusal.
+        const char* amount = diagnosis.loadResult == kLoadSucceeded ? "about " : "at least ";
+        return "too large to import: needs " + std::string(amount) +
+               byteSizeText(memory.neededBytes()) + " of memory for a " +
+               byteSizeText(memory.fileBytes) + " file, more than the " +
+               byteSizeText(memory.limitBytes) + " allowed for a file of that size";
+    }
     const HeaderWords& header = diagnosis.header;
     switch (diagnosis.loadResult) {
         case kLoadSucceeded:

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "host/descriptors.h"
+#include "model/kvt_plugin.h"
 
 namespace quillmesh::tool {
 
@@ -47,10 +48,15 @@ struct ModelDiagnosis {
     HeaderWords header;
     int32_t modelVersion = 0;  // the loaded model's version (the inner one when compressed)
     ModelCounts counts;        // all 0 unless the load succeeded
+    // Set when the file was refused for the memory its import would need.
+    std::optional<MemoryBudget> memoryRefusal;
 };
 
 // Loads `path` with a KVTPlugin of the tool's own.
 ModelDiagnosis diagnoseModelFile(const std::filesystem::path& path);
+
+// A size in bytes for people: "512 bytes", "34.5 KB", "7.3 GB" (powers of 1000).
+std::string byteSizeText(uint64_t bytes);
 
 // Why the load failed, in plain words; empty when it succeeded.
 std::string loadFailureReason(const ModelDiagnosis& diagnosis);

@@ -212,6 +212,17 @@ const FailureCase kFailureCases[] = {
          return writeInto(folder, model);
      },
      kLoadFailed, "damaged or truncated: its sections cannot be read in full"},
+    {"SceneBeyondTheBudget",
+     [](const fs::path& folder) {
+         // Ten thousand materials compress to a few kilobytes, but their scene and descriptor
+         // need far more than a file of that size may use.
+         KvtModel model = testsupport::triangleModel(33);
+         model.materials.resize(10000, model.materials.front());
+         KvtWriteOptions options;
+         options.compressed = true;
+         return writeInto(folder, model, options);
+     },
+     kLoadSucceeded, "too large to import: needs about "},
 };
 
 class ImportToolFailure : public ImportToolTest,
