@@ -7,6 +7,7 @@
 #include <exception>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -22,8 +23,8 @@ namespace {
 // A zlib stream cannot expand its input more than about 1032 to 1; an image size beyond that
 // for the stream's bytes is a lie, refused before allocating it.
 constexpr uint64_t kMaxZlibExpansion = 1032;
-// The first room given to a stream's output, unless the header declares less.
-constexpr uint64_t kFirstInflateBytes = uint64_t{1} << 16;
+// Output window of the pass that learns a stream's length.
+constexpr std::size_t kInflateWindowBytes = std::size_t{1} << 16;
 
 // Image words filled by the second part of a short header.
 constexpr std::size_t kShortHeaderFirstPart = 14;
@@ -188,62 +189,84 @@ uint64_t MemoryBudget::neededBytes() const noexcept {
     return refusedBytes > most - usedBytes ? most : usedBytes + refusedBytes;
 }
 
+namespace {
+
+// Runs the zlib stream `source` through inflate, asking `room(produced)` before every step where
+// the next bytes go (an empty span stops it). Returns the bytes produced when the stream ended.
+template <typename Room>
+std::optional<uint64_t> runInflate(std::span<const uint8_t> source, Room room) {
+    z_stream stream{};
+    stream.next_in = const_cast<Bytef*>(source.data());
+    stream.avail_in = static_cast<uInt>(source.size());
+    if (inflateInit(&stream) != Z_OK) {
+        return std::nullopt;
+    }
+    uint64_t produced = 0;
+    int status = Z_OK;
+    while (status == Z_OK) {
+        const std::span<uint8_t> out = room(produced);
+        if (out.empty()) {
+            break;
+        }
+        const auto size =
+            static_cast<uInt>(std::min<std::size_t>(out.size(), std::numeric_limits<uInt>::max()));
+        stream.next_out = out.data();
+        stream.avail_out = size;
+        status = inflate(&stream, Z_NO_FLUSH);
+        produced += size - stream.avail_out;
+    }
+    inflateEnd(&stream);
+    if (status != Z_STREAM_END) {
+        return std::nullopt;
+    }
+    return produced;
+}
+
+}  // namespace
+
 bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_t imageLength,
                   MemoryBudget& memory, std::vector<uint8_t>& out) {
     // An offset beyond the end leaves no stream at all (and must not wrap the source length).
     if (bytes.empty() || imageLength == 0 || streamOffset > bytes.size()) {
         return false;
     }
-    const std::size_t sourceLength = bytes.size() - streamOffset;
-    if (imageLength > uint64_t{sourceLength} * kMaxZlibExpansion ||
-        sourceLength > std::numeric_limits<uInt>::max()) {
+    const std::span<const uint8_t> source = bytes.subspan(streamOffset);
+    if (imageLength > uint64_t{source.size()} * kMaxZlibExpansion ||
+        source.size() > std::numeric_limits<uInt>::max()) {
         return false;
     }
-    // The image grows as the stream produces it, so a header that declares more than the stream
-    // holds costs nothing, and every growth is counted before it is made.
+    // First the stream runs through a small window only to learn what it produces, so that
+    // neither the header's claim nor a stream expanding beyond the budget costs any memory; then
+    // the image is made once, at its size, and the stream inflated into it.
+    std::vector<uint8_t> window(kInflateWindowBytes);
+    bool overBudget = false;
+    uint64_t counted = 0;
+    const std::optional<uint64_t> length = runInflate(source, [&](uint64_t produced) {
+        counted = produced;
+        overBudget = !memory.fits(produced, 1);
+        // A stream holding more than the header declares is damaged.
+        if (overBudget || produced > imageLength) {
+            return std::span<uint8_t>();
+        }
+        return std::span<uint8_t>(window);
+    });
+    if (overBudget) {
+        // Records the refusal with what the stream had produced by then.
+        static_cast<void>(memory.take(counted, 1));
+        return false;
+    }
+    if (!length.has_value() || *length == 0 || *length > imageLength || !memory.take(*length, 1)) {
+        return false;
+    }
     std::vector<uint8_t> image;
-    const uint64_t firstSize = std::min<uint64_t>(
-        imageLength, std::max<uint64_t>(kFirstInflateBytes, uint64_t{sourceLength} * 4));
-    if (!memory.take(firstSize, 1)) {
+    platform::reserveLarge(image, static_cast<std::size_t>(*length));
+    image.resize(static_cast<std::size_t>(*length));
+    const std::optional<uint64_t> inflated = runInflate(source, [&](uint64_t produced) {
+        return std::span<uint8_t>(image).subspan(static_cast<std::size_t>(produced));
+    });
+    if (inflated != length) {
         return false;
     }
-    image.resize(static_cast<std::size_t>(firstSize));
-    z_stream stream{};
-    stream.next_in = const_cast<Bytef*>(bytes.data() + streamOffset);
-    stream.avail_in = static_cast<uInt>(sourceLength);
-    if (inflateInit(&stream) != Z_OK) {
-        return false;
-    }
-    std::size_t produced = 0;
-    int status = Z_OK;
-    while (true) {
-        if (produced == image.size()) {
-            if (image.size() == imageLength) {
-                break;  // the stream holds more than the header declares
-            }
-            const uint64_t grown = std::min<uint64_t>(imageLength, uint64_t{image.size()} * 2);
-            if (!memory.take(grown - image.size(), 1)) {
-                break;
-            }
-            platform::reserveLarge(image, static_cast<std::size_t>(grown));
-            image.resize(static_cast<std::size_t>(grown));
-        }
-        const std::size_t room =
-            std::min<std::size_t>(image.size() - produced, std::numeric_limits<uInt>::max());
-        stream.next_out = image.data() + produced;
-        stream.avail_out = static_cast<uInt>(room);
-        status = inflate(&stream, Z_NO_FLUSH);
-        produced += room - stream.avail_out;
-        if (status != Z_OK) {
-            break;
-        }
-    }
-    inflateEnd(&stream);
-    if (status != Z_STREAM_END || produced == 0) {
-        return false;
-    }
-    // produced <= size, so shrinking never allocates.
-    image.resize(produced);
     out = std::move(image);
     return true;
 }
