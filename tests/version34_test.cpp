@@ -701,3 +701,138 @@ TEST_F(EmbeddedFiles, LinksAtTheTargetAreNotFollowed) {
 #endif
 
 }  // namespace
+
+namespace {
+
+// A model with `count` records of every kind, each marked with `mark` (names "<mark><i>",
+// positions, values), so that whose records a load kept can be told.
+ts::KvtModel markedModel(const std::string& mark, int32_t count) {
+    ts::KvtModel model;
+    model.version = 34;
+    const auto value = [&](int32_t i) { return static_cast<float>(mark[0] * 10 + i); };
+    for (int32_t i = 0; i < count; ++i) {
+        const std::string name = mark + std::to_string(i);
+        model.lights.push_back(ts::KvtLight{.name = name});
+        model.cameras.push_back(ts::KvtCamera{.name = name});
+        model.materials.push_back(ts::KvtMaterial{.name = name});
+        model.groups.push_back(ts::KvtGroup{.name = name});
+        model.bones.push_back(ts::KvtBone{.name = name});
+        model.animations.push_back(ts::KvtAnimation{.name = name});
+        model.vertices.push_back(ts::KvtVertex{.position = {value(i), 0, 0}});
+        model.auxRecords.push_back(ts::KvtAuxRecord{.scalar = value(i)});
+        model.uvSets.push_back(ts::KvtUVSet{.coords = {{0, value(i), 0}}});
+    }
+    model.meshes.resize(static_cast<std::size_t>(count));
+    for (ts::KvtMesh& mesh : model.meshes) {
+        for (int32_t i = 0; i < count; ++i) {
+            mesh.polygons.push_back(
+                ts::KvtPolygon{.vertices = {0}, .materialIndex = static_cast<int32_t>(value(i))});
+        }
+    }
+    return model;
+}
+
+// What a load kept of one kind: how many records, and the mark of the first.
+struct KindView {
+    std::size_t count = 0;
+    std::string firstMark;
+};
+
+std::string markOf(const quillmesh::ModelName& name) {
+    return std::string(name.narrow().substr(0, 1));
+}
+std::string markOf(float value) {
+    return std::string(1, static_cast<char>(value / 10));
+}
+
+struct RepeatedKind {
+    const char* label;
+    uint32_t id;
+    bool inMesh;  // a chunk of the first mesh chunk rather than of the body
+    std::function<KindView(const quillmesh::ModelData&)> view;
+};
+
+template <typename T, typename Mark>
+KindView viewOf(const std::vector<T>& items, Mark mark) {
+    return {items.size(), items.empty() ? std::string() : mark(items.front())};
+}
+
+}  // namespace
+
+// A chunk that comes again replaces what the earlier one of its kind read, whatever the kind:
+// the load keeps the later chunk's records, exactly as many as it holds.
+TEST(Version34Reader, ALaterChunkOfAKindReplacesTheEarlierOne) {
+    using quillmesh::ModelData;
+    const std::vector<RepeatedKind> kinds{
+        {"lights", ts::kChunkLights, false,
+         [](const ModelData& m) {
+             return viewOf(m.lights.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"cameras", ts::kChunkCameras, false,
+         [](const ModelData& m) {
+             return viewOf(m.cameras.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"materials", ts::kChunkMaterials, false,
+         [](const ModelData& m) {
+             return viewOf(m.materials.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"groups", ts::kChunkGroups, false,
+         [](const ModelData& m) {
+             return viewOf(m.groups.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"bones", ts::kChunkBones, false,
+         [](const ModelData& m) {
+             return viewOf(m.bones.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"animations", ts::kChunkAnimations, false,
+         [](const ModelData& m) {
+             return viewOf(m.animations.items, [](const auto& e) { return markOf(e.name); });
+         }},
+        {"geometry", ts::kChunkGeometry, false,
+         [](const ModelData& m) {
+             return viewOf(m.meshes.items, [](const quillmesh::ModelMesh& e) {
+                 return markOf(static_cast<float>(e.polygons.front().materialIndex));
+             });
+         }},
+        {"vertices", ts::kChunkVertices, true,
+         [](const ModelData& m) {
+             return viewOf(m.vertices.items, [](const auto& e) { return markOf(e.position.x); });
+         }},
+        {"aux records", ts::kChunkAuxRecords, true,
+         [](const ModelData& m) {
+             return viewOf(m.auxRecords.items, [](const auto& e) { return markOf(e.auxScalar); });
+         }},
+        {"polygons", ts::kChunkPolygons, true,
+         [](const ModelData& m) {
+             return viewOf(m.meshes.items.front().polygons, [](const auto& e) {
+                 return markOf(static_cast<float>(e.materialIndex));
+             });
+         }},
+        {"UV sets", ts::kChunkUVSets, true,
+         [](const ModelData& m) {
+             return viewOf(m.uvSets.items,
+                           [](const auto& e) { return markOf(e.coords.front().u); });
+         }},
+    };
+    for (const RepeatedKind& kind : kinds) {
+        SCOPED_TRACE(kind.label);
+        std::vector<ts::KvtChunk> body = ts::kvtBodyChunks(markedModel("A", 2));
+        std::vector<ts::KvtChunk> later = ts::kvtBodyChunks(markedModel("B", 1));
+        std::vector<ts::KvtChunk>* chunks = &body;
+        std::vector<ts::KvtChunk>* laterChunks = &later;
+        if (kind.inMesh) {
+            chunks = &findChunk(body, ts::kChunkGeometry)->children.front().children;
+            laterChunks = &findChunk(later, ts::kChunkGeometry)->children.front().children;
+        }
+        const ts::KvtChunk* again = findChunk(*laterChunks, kind.id);
+        ASSERT_NE(again, nullptr);
+        chunks->push_back(*again);
+
+        KVTPlugin plugin;
+        ASSERT_EQ(parse(plugin, ts::writeKvt34(body, ts::kKvtFlagVertexWeights)),
+                  quillmesh::kLoadSucceeded);
+        const KindView view = kind.view(plugin.model);
+        EXPECT_EQ(view.count, 1u);
+        EXPECT_EQ(view.firstMark, "B");
+    }
+}
