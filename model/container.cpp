@@ -23,7 +23,9 @@ namespace {
 // A zlib stream cannot expand its input more than about 1032 to 1; an image size beyond that
 // for the stream's bytes is a lie, refused before allocating it.
 constexpr uint64_t kMaxZlibExpansion = 1032;
-// Output window of the pass that learns a stream's length.
+// Room made at first for a stream's image, as a multiple of the stream's bytes.
+constexpr uint64_t kLikelyExpansion = 16;
+// Output window of the pass that learns the length of a stream expanding beyond that.
 constexpr std::size_t kInflateWindowBytes = std::size_t{1} << 16;
 
 // Image words filled by the second part of a short header.
@@ -235,19 +237,31 @@ bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_
         source.size() > std::numeric_limits<uInt>::max()) {
         return false;
     }
-    // First the stream runs through a small window only to learn what it produces, so that
-    // neither the header's claim nor a stream expanding beyond the budget costs any memory; then
-    // the image is made once, at its size, and the stream inflated into it.
-    std::vector<uint8_t> window(kInflateWindowBytes);
+    // Most streams expand a few times: room for kLikelyExpansion times the stream (never more
+    // than declared, nor than the budget allows) is made first and usually takes the whole
+    // image. A stream that goes on beyond it runs on through a small window only to learn its
+    // length, so that neither the header's claim nor a stream expanding beyond the budget costs
+    // memory; the image is then made once at that length and the stream inflated again into it.
+    const uint64_t left = memory.limitBytes - std::min(memory.usedBytes, memory.limitBytes);
+    std::vector<uint8_t> image;
+    const uint64_t first =
+        std::min({uint64_t{imageLength}, uint64_t{source.size()} * kLikelyExpansion, left});
+    platform::reserveLarge(image, static_cast<std::size_t>(first));
+    image.resize(static_cast<std::size_t>(first));
+    std::vector<uint8_t> window;
     bool overBudget = false;
     uint64_t counted = 0;
     const std::optional<uint64_t> length = runInflate(source, [&](uint64_t produced) {
+        if (produced < image.size()) {
+            return std::span<uint8_t>(image).subspan(static_cast<std::size_t>(produced));
+        }
         counted = produced;
-        overBudget = !memory.fits(produced, 1);
+        overBudget = produced > left;
         // A stream holding more than the header declares is damaged.
         if (overBudget || produced > imageLength) {
             return std::span<uint8_t>();
         }
+        window.resize(kInflateWindowBytes);
         return std::span<uint8_t>(window);
     });
     if (overBudget) {
@@ -258,15 +272,19 @@ bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_
     if (!length.has_value() || *length == 0 || *length > imageLength || !memory.take(*length, 1)) {
         return false;
     }
-    std::vector<uint8_t> image;
-    platform::reserveLarge(image, static_cast<std::size_t>(*length));
-    image.resize(static_cast<std::size_t>(*length));
-    const std::optional<uint64_t> inflated = runInflate(source, [&](uint64_t produced) {
-        return std::span<uint8_t>(image).subspan(static_cast<std::size_t>(produced));
-    });
-    if (inflated != length) {
-        return false;
+    if (*length > image.size()) {
+        std::vector<uint8_t>().swap(image);
+        platform::reserveLarge(image, static_cast<std::size_t>(*length));
+        image.resize(static_cast<std::size_t>(*length));
+        const std::optional<uint64_t> inflated = runInflate(source, [&](uint64_t produced) {
+            return std::span<uint8_t>(image).subspan(static_cast<std::size_t>(produced));
+        });
+        if (inflated != length) {
+            return false;
+        }
     }
+    // Shrinking never allocates.
+    image.resize(static_cast<std::size_t>(*length));
     out = std::move(image);
     return true;
 }
