@@ -2,6 +2,8 @@
 // behave the same on every system so that texture names written on Windows split the same way
 // on Linux and malformed text is replaced identically everywhere.
 #include <cstddef>
+#include <initializer_list>
+#include <string_view>
 #include <utility>
 
 #include "platform/platform.h"
@@ -25,6 +27,30 @@ bool isHighSurrogate(char16_t unit) {
 }
 bool isLowSurrogate(char16_t unit) {
     return unit >= 0xDC00 && unit <= 0xDFFF;
+}
+
+// Windows folds only the ASCII letters when it compares device names: "cOn" is the console, the
+// same letters in their full-width forms a file.
+char16_t upperAscii(char16_t unit) {
+    return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - u'a' + u'A') : unit;
+}
+
+bool equalsUpperAscii(std::u16string_view text, std::u16string_view upper) {
+    if (text.size() != upper.size()) {
+        return false;
+    }
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (upperAscii(text[i]) != upper[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The digits that end a port device name: 0 to 9 and the superscripts one, two and three,
+// which Windows also takes for port numbers.
+bool isPortDigit(char16_t unit) {
+    return (unit >= u'0' && unit <= u'9') || unit == 0x00B9 || unit == 0x00B2 || unit == 0x00B3;
 }
 
 void appendUtf8(std::string& out, char32_t codePoint) {
@@ -127,20 +153,15 @@ bool isDeviceName(std::u16string_view fileName) {
     while (!stem.empty() && stem.back() == u' ') {
         stem.remove_suffix(1);
     }
-    std::string upper;
-    for (char16_t unit : stem) {
-        if (unit > 0x7F) {
-            return false;
+    for (const std::u16string_view device :
+         {u"CON", u"PRN", u"AUX", u"NUL", u"CONIN$", u"CONOUT$"}) {
+        if (equalsUpperAscii(stem, device)) {
+            return true;
         }
-        const char c = static_cast<char>(unit);
-        upper.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
     }
-    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
-        upper == "CONOUT$") {
-        return true;
-    }
-    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
-           upper[3] >= '1' && upper[3] <= '9';
+    return stem.size() == 4 && isPortDigit(stem[3]) &&
+           (equalsUpperAscii(stem.substr(0, 3), u"COM") ||
+            equalsUpperAscii(stem.substr(0, 3), u"LPT"));
 }
 
 std::string toUtf8(std::u16string_view text) {

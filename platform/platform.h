@@ -55,9 +55,11 @@ PathParts splitPath(std::u16string_view path);
 std::u16string fileNamePart(std::u16string_view path);
 
 // Whether Windows takes the file name `fileName` (no directory) for a device rather than a file:
-// CON, PRN, AUX, NUL, COM1 to COM9, LPT1 to LPT9, CONIN$ and CONOUT$, in any case, alone or
-// before an extension, trailing spaces ignored ("nul.txt", "Com1 .log"). Such a name opens the
-// device in any folder. The answer is the same on every system.
+// CON, PRN, AUX, NUL, CONIN$, CONOUT$, and COM or LPT followed by one of 0 to 9 or the
+// superscript digits U+00B9, U+00B2 and U+00B3, with the ASCII letters in any case, alone or
+// before an extension, trailing spaces ignored ("nul.txt", "Com1 .log", "Lpt0.x"). Such a
+// name opens the device in any folder. Other text, ASCII or not, is a file name. The answer is
+// the same on every system.
 bool isDeviceName(std::u16string_view fileName);
 
 // Text in the platform's narrow encoding: UTF-8 on POSIX; the ANSI code page on Windows.

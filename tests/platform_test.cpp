@@ -93,6 +93,26 @@ TEST(PlatformPathSplit, FileNamePartDropsDriveAndDirectories) {
     }
 }
 
+TEST(PlatformPathSplit, DeviceNamesAreKnownInFullUnicodeText) {
+    const std::vector<std::u16string> devices{
+        u"CON",       u"prn",    u"Aux.txt",      u"nUl.tar.gz", u"CONIN$",    u"conout$.log",
+        u"COM0",      u"com9.b", u"LPT0",         u"Lpt5.dat",   u"COM\u00B9", u"com\u00B2.txt",
+        u"LPT\u00B3", u"nul ",   u"aux  .\u6728", u"CON.",       u"con...",
+    };
+    // Near misses, and letters or digits that only look like a device's.
+    const std::vector<std::u16string> files{
+        u"CONSOLE",   u"COM10",     u"COM",       u"LPT.txt",  u" CON",
+        u"CON_",      u"COM\u2074", u"COM\u0661", u"C\u00D6N", u"\uFF23\uFF2F\uFF2E",
+        u"NUL\u00A0", u"",
+    };
+    for (const std::u16string& name : devices) {
+        EXPECT_TRUE(quillmesh::platform::isDeviceName(name)) << quillmesh::platform::toUtf8(name);
+    }
+    for (const std::u16string& name : files) {
+        EXPECT_FALSE(quillmesh::platform::isDeviceName(name)) << quillmesh::platform::toUtf8(name);
+    }
+}
+
 // Well-formed text and its UTF-8 form, each the exact conversion of the other.
 struct TextPair {
     std::u16string utf16;

@@ -584,9 +584,11 @@ TEST_F(EmbeddedFiles, AreWrittenBesideTheModelUnderTheirFileNamePart) {
         {"LPT9", nullptr},
         {"aux .dat", nullptr},
         {"CONOUT$", nullptr},
+        {"lpt0.bin", nullptr},
+        {u"textures/COM\u00B9.dat", nullptr},
         {"console.txt", u"console.txt"},
         {"COM10", u"COM10"},
-        {"lpt0.bin", u"lpt0.bin"},
+        {"lpt.bin", u"lpt.bin"},
     };
     ts::KvtChunkedOptions options;
     std::set<std::u16string> expected;
