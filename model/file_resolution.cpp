@@ -28,6 +28,10 @@ bool isAsciiLetter(char16_t unit) {
     return (unit >= u'A' && unit <= u'Z') || (unit >= u'a' && unit <= u'z');
 }
 
+bool isSeparator(char16_t unit) {
+    return unit == u'\\' || unit == u'/';
+}
+
 // Whether the rule of the version's layout lets an existing stored name be kept.
 bool versionKeepsNames(int32_t version) {
     return usesNewMapLayout(version) ? version >= kNewLayoutKeptNameVersion
@@ -43,7 +47,7 @@ class NameResolver {
     // Each path is probed once: materials often share their textures.
     bool exists(const ModelName& name) {
         const std::u16string_view text = name.wide();
-        if (text.empty()) {
+        if (text.empty() || reachesBeyondFiles(text)) {
             return false;
         }
         path_.clear();
@@ -160,6 +164,25 @@ bool namesItsPlace(std::u16string_view name) noexcept {
         return true;
     }
     return name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == u':';
+}
+
+bool reachesBeyondFiles(std::u16string_view name) noexcept {
+    if (name.size() >= 2 && isSeparator(name[0]) && isSeparator(name[1])) {
+        return true;
+    }
+    // The object namespace: "\??\C:\x.png" goes to the system unchanged.
+    if (name.size() >= 4 && isSeparator(name[0]) && name[1] == u'?' && name[2] == u'?' &&
+        isSeparator(name[3])) {
+        return true;
+    }
+    const std::size_t lastSeparator = name.find_last_of(u"\\/");
+    std::u16string_view fileName = name;
+    if (lastSeparator != std::u16string_view::npos) {
+        fileName.remove_prefix(lastSeparator + 1);
+    } else if (name.size() >= 2 && isAsciiLetter(name[0]) && name[1] == u':') {
+        fileName.remove_prefix(2);
+    }
+    return platform::isDeviceName(fileName);
 }
 
 bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, int32_t version,

@@ -38,6 +38,14 @@ std::u16string modelDirectory(std::u16string_view sourcePath);
 // '/' at its start, which includes network names). Other names are relative to a folder.
 bool namesItsPlace(std::u16string_view name) noexcept;
 
+// Whether opening `name` could reach beyond the files of this machine: a network or device path
+// (two separators at its start, as in "\\server\share\x.png", "//server/x.png", "\\.\COM1"
+// and "\\?\C:\x.png", or the object-namespace prefix "\??\"), or a name whose file-name part
+// Windows takes for a device ("C:\maps\con.png", platform::isDeviceName). Even a probe of such a
+// name can contact another machine, handing it the user's credentials, or open a device; the
+// resolve stage never probes one and takes it for the name of no existing file.
+bool reachesBeyondFiles(std::u16string_view name) noexcept;
+
 // Old layout: a stored texture name existing on disk is kept only in files of this version.
 inline constexpr int32_t kOldLayoutKeptNameVersion = 10;
 // New layout: a stored texture name existing on disk is kept from this version on.
@@ -57,7 +65,8 @@ bool resolveTexturePath(const ModelName& stored, std::u16string_view directory, 
 // The resolve stage for a model whose file lies in `folder` (modelDirectory of its path: empty or
 // ending in a separator). Embedded files the file stored before its materials are written first,
 // then every texture name is resolved (names relative to the folder are probed inside it; a path
-// that several names lead to is probed once), then the remaining embedded files are written.
+// that several names lead to is probed once; a name that reachesBeyondFiles is never probed and
+// counts as not existing), then the remaining embedded files are written.
 // Embedded files go under their file-name part only, never over anything existing; one that
 // cannot be written is skipped. The embedded contents are released afterwards. False only when
 // memory runs out (names resolved so far stay resolved).

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "model/file_resolution.h"
@@ -91,6 +92,42 @@ TEST(FileResolution, ProbesInTheModelsFolderInTheFilesOrder) {
         EXPECT_EQ(mapName(plugin, 0).wide(), c.keptOrReplaced);
         EXPECT_EQ(mapName(plugin, 1).wide(), u"D:\\art\\abs.png");
         EXPECT_TRUE(plugin.model.embeddedFiles.empty());
+    }
+}
+
+// Network and device paths are never probed (a probe alone can reach another machine or open a
+// device): they count as naming no file and are replaced. The other names exist and are kept.
+TEST(FileResolution, NetworkAndDevicePathsAreNeverProbed) {
+    const std::vector<std::pair<ts::KvtName, std::u16string>> storedAndResolved{
+        {"\\\\server\\share\\unc.png", u"C:\\models\\unc.png"},
+        {"//server/share/slashes.png", u"C:\\models\\slashes.png"},
+        {"\\/server/mixed.png", u"C:\\models\\mixed.png"},
+        {"\\\\.\\PhysicalDrive0", u"C:\\models\\PhysicalDrive0"},
+        {"\\\\?\\C:\\art\\long.png", u"C:\\models\\long.png"},
+        {"\\??\\C:\\art\\object.png", u"C:\\models\\object.png"},
+        {"D:\\art\\con.png", u"C:\\models\\con.png"},
+        {"sub\\COM1", u"C:\\models\\COM1"},
+        {"D:\\art\\abs.png", u"D:\\art\\abs.png"},
+        {"\\art\\rooted.png", u"\\art\\rooted.png"},
+        {"sub\\relative.png", u"sub\\relative.png"},
+    };
+    ts::KvtModel model = ts::triangleModel(34);
+    model.materials = {ts::KvtMaterial{.name = "Material"}};
+    for (std::size_t i = 0; i < storedAndResolved.size(); ++i) {
+        model.materials[0].maps.push_back(ts::KvtMap{
+            .key = static_cast<int32_t>(i), .kind = 1, .fileName = storedAndResolved[i].first});
+    }
+    KVTPlugin plugin;
+    ASSERT_EQ(plugin.loadModelFromMemory(ts::writeKvt34(model), u"C:\\models\\scene.kvt"),
+              kLoadSucceeded);
+    RecordingFiles files;
+    files.files = {u"D:\\art\\abs.png", u"\\art\\rooted.png", u"C:\\models\\sub\\relative.png"};
+    EXPECT_TRUE(resolveModelFiles(plugin.model, u"C:\\models\\", files));
+    EXPECT_EQ(files.calls,
+              (std::vector<std::u16string>{u"probe D:\\art\\abs.png", u"probe \\art\\rooted.png",
+                                           u"probe C:\\models\\sub\\relative.png"}));
+    for (std::size_t i = 0; i < storedAndResolved.size(); ++i) {
+        EXPECT_EQ(mapName(plugin, i).wide(), storedAndResolved[i].second) << i;
     }
 }
 
