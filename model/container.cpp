@@ -337,6 +337,7 @@ void ModelData::clearModel() noexcept {
     animations.release();
     meshes.release();
     std::vector<EmbeddedFile>().swap(embeddedFiles);
+    skippedEmbeddedFiles = {};
 }
 
 int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {

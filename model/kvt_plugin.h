@@ -104,6 +104,22 @@ struct MemoryBudget {
     uint64_t neededBytes() const noexcept;
 };
 
+// Embedded files a version-34 model keeps: at most kMaxEmbeddedFiles, and together at most
+// kEmbeddedBytesPerFileByte bytes per byte of the ModelFile as given to the parse (its compressed
+// size for a compressed file), so that a small file cannot fill the disk beside it.
+inline constexpr std::size_t kMaxEmbeddedFiles = 1000;
+inline constexpr uint64_t kEmbeddedBytesPerFileByte = 16;
+
+// Embedded files the parse read but did not keep, by the limit that left them out.
+struct SkippedEmbeddedFiles {
+    // Files after the kMaxEmbeddedFiles kept ones.
+    uint64_t overFileLimit = 0;
+    // Files larger than what was left of the total size when they came.
+    uint64_t overSizeLimit = 0;
+
+    uint64_t total() const noexcept { return overFileLimit + overSizeLimit; }
+};
+
 struct ModelData {
     // Version of the loaded file (the inner header's for a compressed file); every decoder
     // chooses its layout by it.
@@ -122,6 +138,7 @@ struct ModelData {
     ElementSlot<ModelAnimation> animations;
     // Version-34 embedded files, until the resolve stage writes them.
     std::vector<EmbeddedFile> embeddedFiles;
+    SkippedEmbeddedFiles skippedEmbeddedFiles;
 
     // The weights of `vertex` (empty when its range lies outside vertexWeights).
     std::span<VertexWeight> weightsOf(const ModelVertex& vertex) noexcept;

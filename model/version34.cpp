@@ -12,7 +12,8 @@
 // - A section chunk that comes again replaces what the earlier one of its kind read.
 // - The vertex, aux-record and UV-sets chunks of every mesh fill the model's shared arrays.
 // - An embedded file with a negative size fails the load; one whose bytes run past the body is
-//   not kept and the walk stops there.
+//   not kept and the walk stops there. Files beyond kMaxEmbeddedFiles, or beyond the total size
+//   the ModelFile's own size allows, are not kept and are counted in the model.
 // - Nested compression is followed at most kMaxCompressionDepth times, so an image that
 //   decompresses to itself cannot keep the reader busy for ever.
 #include <array>
@@ -69,8 +70,9 @@ bool walkChunks(Cursor& cursor, Handle handle) {
 
 class ChunkedBodyReader {
   public:
-    ChunkedBodyReader(const SectionFormat& format, ModelData& model)
-        : format_(format), model_(model) {}
+    // `embeddedBudget`: the most bytes all embedded files kept may hold together.
+    ChunkedBodyReader(const SectionFormat& format, ModelData& model, uint64_t embeddedBudget)
+        : format_(format), model_(model), embeddedBytesLeft_(embeddedBudget) {}
 
     bool readBody(Cursor& body) {
         return walkChunks(
@@ -105,7 +107,8 @@ class ChunkedBodyReader {
         }
     }
 
-    // Embedded files: each file with content is kept in the model for the resolve stage.
+    // Embedded files: each file with content is kept in the model for the resolve stage, within
+    // the limits on their number and total size; the content of one left out is never copied.
     bool embeddedFiles(Cursor& payload) {
         int32_t count = 0;
         if (!payload.readI32(count)) {
@@ -124,11 +127,22 @@ class ChunkedBodyReader {
                 payload.skipToEnd();
                 continue;
             }
-            if (!content.empty()) {
-                file.content.assign(content.begin(), content.end());
-                file.beforeMaterials = !materialsRead_;
-                model_.embeddedFiles.push_back(std::move(file));
+            if (content.empty()) {
+                continue;
             }
+            SkippedEmbeddedFiles& skipped = model_.skippedEmbeddedFiles;
+            if (model_.embeddedFiles.size() >= kMaxEmbeddedFiles) {
+                ++skipped.overFileLimit;
+                continue;
+            }
+            if (content.size() > embeddedBytesLeft_) {
+                ++skipped.overSizeLimit;
+                continue;
+            }
+            embeddedBytesLeft_ -= content.size();
+            file.content.assign(content.begin(), content.end());
+            file.beforeMaterials = !materialsRead_;
+            model_.embeddedFiles.push_back(std::move(file));
         }
         return true;
     }
@@ -250,11 +264,14 @@ class ChunkedBodyReader {
     DeclaredCounts declared_;
     // Whether the walk has met a materials chunk.
     bool materialsRead_ = false;
+    uint64_t embeddedBytesLeft_;
 };
 
 }  // namespace
 
 int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
+    // Taken from the file as given, before any decompression.
+    const uint64_t embeddedBudget = kEmbeddedBytesPerFileByte * bytes.size();
     std::vector<uint8_t> inflated;
     for (int depth = 0;; ++depth) {
         Cursor cursor(bytes);
@@ -296,7 +313,8 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
         }
         static_cast<void>(cursor.sub(size));
         const SectionFormat format{model.version, words[2], &model.memory, true};
-        return ChunkedBodyReader(format, model).readBody(cursor) ? kLoadSucceeded : kLoadFailed;
+        return ChunkedBodyReader(format, model, embeddedBudget).readBody(cursor) ? kLoadSucceeded
+                                                                                 : kLoadFailed;
     }
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -128,6 +129,64 @@ TEST(FileResolution, NetworkAndDevicePathsAreNeverProbed) {
                                            u"probe C:\\models\\sub\\relative.png"}));
     for (std::size_t i = 0; i < storedAndResolved.size(); ++i) {
         EXPECT_EQ(mapName(plugin, i).wide(), storedAndResolved[i].second) << i;
+    }
+}
+
+std::size_t createCalls(const RecordingFiles& files) {
+    return static_cast<std::size_t>(
+        std::count_if(files.calls.begin(), files.calls.end(),
+                      [](const std::u16string& call) { return call.starts_with(u"create "); }));
+}
+
+TEST(FileResolution, AModelKeepsAndWritesAtMostAThousandEmbeddedFiles) {
+    ts::KvtChunkedOptions options;
+    for (int i = 0; i <= 1000; ++i) {
+        options.embeddedFiles.push_back({.name = "f" + std::to_string(i), .content = {7}});
+    }
+    KVTPlugin plugin;
+    ASSERT_EQ(plugin.loadModelFromMemory(ts::writeKvt34(ts::triangleModel(34), options),
+                                         u"C:\\models\\scene.kvt"),
+              kLoadSucceeded);
+    EXPECT_EQ(plugin.model.skippedEmbeddedFiles.overFileLimit, 1u);
+    EXPECT_EQ(plugin.model.skippedEmbeddedFiles.overSizeLimit, 0u);
+    RecordingFiles files;
+    EXPECT_TRUE(resolveModelFiles(plugin.model, u"C:\\models\\", files));
+    EXPECT_EQ(createCalls(files), 1000u);
+    EXPECT_TRUE(files.files.contains(u"C:\\models\\f999"));
+    EXPECT_FALSE(files.files.contains(u"C:\\models\\f1000"));
+}
+
+TEST(FileResolution, EmbeddedFilesTogetherHoldAtMostSixteenTimesTheFilesSize) {
+    // Name, size, kept. A compressed file of about 10,000 bytes allows about 160,000 in all.
+    const std::vector<std::tuple<std::u16string, std::size_t, bool>> cases{
+        {u"a", 100000, true}, {u"b", 100000, false}, {u"c", 50000, true},  // smaller ones fit
+        {u"d", 20000, false}, {u"e", 5000, true},
+    };
+    ts::KvtChunkedOptions options;
+    for (const auto& [name, size, kept] : cases) {
+        options.embeddedFiles.push_back({.name = name, .content = ts::KvtBytes(size, 0)});
+    }
+    std::vector<ts::KvtChunk> body = ts::kvtBodyChunks(ts::triangleModel(34), options);
+    // Incompressible bytes in a chunk the reader skips set the file's size.
+    ts::KvtChunk padding{.id = 0xBBBB0005};
+    for (uint32_t i = 0, state = 1; i < 9000; ++i) {
+        state = state * 1103515245u + 12345u;
+        padding.payload.push_back(static_cast<uint8_t>(state >> 24));
+    }
+    body.push_back(padding);
+    const ts::KvtBytes bytes = ts::writeKvt34(body, options.flags, {.compressionDepth = 1});
+    // The cases need a total from 155,000 (a + c + e) to below 170,000 (a + c + d).
+    ASSERT_GE(bytes.size() * 16, 155000u);
+    ASSERT_LT(bytes.size() * 16, 170000u);
+
+    KVTPlugin plugin;
+    ASSERT_EQ(plugin.loadModelFromMemory(bytes, u"C:\\models\\scene.kvt"), kLoadSucceeded);
+    EXPECT_EQ(plugin.model.skippedEmbeddedFiles.overSizeLimit, 2u);
+    RecordingFiles files;
+    EXPECT_TRUE(resolveModelFiles(plugin.model, u"C:\\models\\", files));
+    EXPECT_EQ(createCalls(files), 3u);
+    for (const auto& [name, size, kept] : cases) {
+        EXPECT_EQ(files.files.contains(u"C:\\models\\" + name), kept) << size;
     }
 }
 

@@ -118,6 +118,31 @@ std::string modelCountsText(const ModelCounts& counts) {
            counted(counts.animations, "animation", "animations");
 }
 
+// The summary's line on embedded files: how many the model kept and, for those it left out, which
+// limit left them out. Empty when the file has none.
+std::string embeddedFilesText(const ModelDiagnosis& diagnosis) {
+    const SkippedEmbeddedFiles& skipped = diagnosis.skippedEmbeddedFiles;
+    if (diagnosis.embeddedFiles == 0 && skipped.total() == 0) {
+        return {};
+    }
+    std::string text =
+        counted(static_cast<int64_t>(diagnosis.embeddedFiles), "file", "files") + " kept";
+    if (skipped.total() == 0) {
+        return text;
+    }
+    text += ", " + std::to_string(skipped.total()) + " skipped:";
+    if (skipped.overFileLimit != 0) {
+        text += " " + std::to_string(skipped.overFileLimit) + " beyond the limit of " +
+                std::to_string(kMaxEmbeddedFiles) + " files";
+    }
+    if (skipped.overSizeLimit != 0) {
+        text += std::string(skipped.overFileLimit != 0 ? ";" : "") + " " +
+                std::to_string(skipped.overSizeLimit) + " beyond the limit of " +
+                std::to_string(kEmbeddedBytesPerFileByte) + " times the file's size in all";
+    }
+    return text;
+}
+
 const qmhost::Value* findList(const qmhost::Descriptor& descriptor, const char (&code)[5]) {
     const qmhost::Value* value = descriptor.find(qmhost::fourcc(code));
     return value != nullptr && value->kind() == qmhost::ValueKind::List ? value : nullptr;
@@ -180,6 +205,8 @@ ModelDiagnosis diagnoseModelFile(const fs::path& path) {
     if (diagnosis.loadResult == kLoadSucceeded) {
         diagnosis.modelVersion = plugin->model.version;
         diagnosis.counts = countModel(plugin->model);
+        diagnosis.embeddedFiles = plugin->model.embeddedFiles.size();
+        diagnosis.skippedEmbeddedFiles = plugin->model.skippedEmbeddedFiles;
         static_cast<void>(takeSceneMemory(plugin->model));
     }
     if (plugin->model.memory.refused()) {
@@ -354,6 +381,10 @@ int runImportTool(const ToolOptions& options, std::ostream& out, std::ostream& e
         summary << "version:    " << diagnosis.modelVersion
                 << (isCompressed(diagnosis.header) ? " (compressed)" : "") << "\n";
         summary << "model:      " << modelCountsText(diagnosis.counts) << "\n";
+        const std::string embedded = embeddedFilesText(diagnosis);
+        if (!embedded.empty()) {
+            summary << "embedded:   " << embedded << "\n";
+        }
     }
 
     if (sceneSize != 0) {

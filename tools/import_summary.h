@@ -50,6 +50,9 @@ struct ModelDiagnosis {
     ModelCounts counts;        // all 0 unless the load succeeded
     // Set when the file was refused for the memory its import would need.
     std::optional<MemoryBudget> memoryRefusal;
+    // Version-34 embedded files the model kept, and those the reader's limits left out.
+    uint64_t embeddedFiles = 0;
+    SkippedEmbeddedFiles skippedEmbeddedFiles;
 };
 
 // Loads `path` with a KVTPlugin of the tool's own.

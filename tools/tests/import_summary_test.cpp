@@ -17,6 +17,7 @@
 #include "host/text.h"
 #include "model/kvt_plugin.h"
 #include "scene/import_scene.h"
+#include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
 #include "tests/support/scratch_folder.h"
 #include "tools/descriptor_json.h"
@@ -275,6 +276,28 @@ TEST_F(ImportToolTest, SummaryCountsTheModelAndTheScene) {
         << result.out;
     EXPECT_NE(result.out.find("result:     0 (success)\n"), std::string::npos) << result.out;
     EXPECT_NE(result.out.find("import:     "), std::string::npos) << result.out;
+}
+
+TEST_F(ImportToolTest, SummarySaysHowManyEmbeddedFilesWereSkippedAndWhy) {
+    testsupport::KvtChunkedOptions options;
+    // Far beyond 16 times the compressed file's size, then one file more than a model keeps.
+    options.embeddedFiles.push_back(
+        {.name = "huge.bin", .content = testsupport::KvtBytes(1 << 20)});
+    for (int i = 0; i <= 1000; ++i) {
+        options.embeddedFiles.push_back(
+            {.name = "f" + std::to_string(i) + ".bin", .content = testsupport::KvtBytes(1, 1)});
+    }
+    const fs::path path = root_ / "embedded.kvt";
+    testsupport::writeKvtBytesFile(path, testsupport::writeKvt34(testsupport::triangleModel(34),
+                                                                 options, {.compressionDepth = 1}));
+
+    const Run result = run({.modelPath = path.string()});
+    EXPECT_EQ(result.status, kExitSuccess) << result.err;
+    EXPECT_NE(result.out.find("embedded:   1000 files kept, 2 skipped: 1 beyond the limit of "
+                              "1000 files; 1 beyond the limit of 16 times the file's size in "
+                              "all\n"),
+              std::string::npos)
+        << result.out;
 }
 
 TEST_F(ImportToolTest, ModelCountsCoverEverySectionAndAllMeshes) {
