@@ -229,14 +229,15 @@ int32_t sceneMaterialIndex(int32_t modelIndex, const PolygonBounds& bounds) {
 }
 
 // Appends one model polygon to the scene mesh; `corners` is scratch room for
-// its corners. A polygon without corners, or with a corner naming a vertex
-// outside the vertex table, is left out. Throws std::bad_alloc when the mesh
-// cannot take it.
+// its corners. A polygon without corners is kept as one with no corners (the
+// host receives it with a corner count of 0); one with a corner naming a
+// vertex outside the vertex table, or whose corners lie outside the mesh's
+// arrays, is left out. Throws std::bad_alloc when the mesh cannot take it.
 void appendModelPolygon(const ModelMesh& modelMesh, const ModelPolygon& model,
                         const PolygonBounds& bounds, std::vector<SceneCorner>& corners,
                         SceneMesh& mesh) {
     const std::span<const int32_t> vertices = modelMesh.corners(model);
-    if (vertices.empty()) {
+    if (vertices.empty() && model.cornerCount > 0) {
         return;
     }
     for (const int32_t vertex : vertices) {

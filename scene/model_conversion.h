@@ -6,10 +6,11 @@
 //
 // Safe for any model the reader can produce: the indices it stores unchecked
 // are checked here. A polygon naming a vertex outside the vertex table is
-// left out; a material index outside the material table (or -1) names the
-// default material; a UV index outside the first UV set, or a corner without
-// a UV index, names UV 0. Nothing here throws; exhausted memory ends the
-// conversion with a false result and the scene as built so far.
+// left out, and one without corners is kept with none; a material index
+// outside the material table (or -1) names the default material; a UV index
+// outside the first UV set, or a corner without a UV index, names UV 0.
+// Nothing here throws; exhausted memory ends the conversion with a false
+// result and the scene as built so far.
 #pragma once
 
 #include <cstddef>

@@ -391,6 +391,30 @@ TEST_F(ImportEndToEnd, ChunkedPolygonWithoutUVLayersArrivesWithUVZero) {
     }
 }
 
+// A chunked polygon without corners reaches the host as a polygon record of
+// corner count 0 with no corner records, between its neighbours' corners.
+TEST_F(ImportEndToEnd, ChunkedPolygonWithoutCornersArrivesWithCornerCountZero) {
+    ts::KvtModel model = ts::triangleModel(34);
+    const ts::KvtPolygon triangle = model.meshes[0].polygons[0];
+    model.meshes[0].polygons = {triangle, ts::KvtPolygon{.materialIndex = 0}, triangle};
+    const std::u16string path =
+        writeModel(root_, u"cornerless.kvt", ts::writeKvt34(model, {.flags = 0}));
+    const ReceivedScene scene = importScene(path);
+    ASSERT_TRUE(scene.root.has_value());
+    ASSERT_EQ(scene.meshes.size(), 1u);
+    const std::vector<PolygonRecord> polygons = polygonsOf(*scene.meshes[0]);
+    ASSERT_EQ(polygons.size(), 3u);
+    EXPECT_EQ(polygons[0].cornerCount, 3);
+    EXPECT_EQ(polygons[1].cornerCount, 0);
+    EXPECT_EQ(polygons[1].materialIndex, 1) << "the model material, after the default";
+    EXPECT_EQ(polygons[2].cornerCount, 3);
+    const std::vector<Corner> corners = cornersOf(*scene.meshes[0]);
+    ASSERT_EQ(corners.size(), 6u);
+    for (std::size_t k = 0; k < corners.size(); ++k) {
+        EXPECT_EQ(corners[k].vertex, triangle.vertices[k % 3]) << "corner " << k;
+    }
+}
+
 // Folder names outside ASCII reach the host intact in texture paths, and
 // wide material names in material names.
 TEST_F(ImportEndToEnd, ModelsInFoldersNamedOutsideAsciiKeepTheirTexturePaths) {

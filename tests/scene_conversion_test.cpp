@@ -647,8 +647,9 @@ TEST(SceneConversion, CornerCountIsBoundedByTheVertexIndices) {
         {1, {3}, 1},
         {2, {2, 3}, 2},
         {2, {0, 1, 2, 3}, 2},
-        {0, {0, 1, 2}, std::nullopt},
-        {-4, {0, 1, 2}, std::nullopt},
+        // No corners: kept, with none.
+        {0, {0, 1, 2}, 0},
+        {-4, {0, 1, 2}, 0},
         // Corners past cornerCount are not looked at, so their index does not matter.
         {2, {0, 1, -1}, 2},
         // A count running past the mesh's corners names no corners at all.
