@@ -27,7 +27,7 @@ std::optional<std::size_t> SceneMaterialIndex::find(const SceneList<SceneMateria
                                                     std::string_view name) {
     for (; indexed_ < materials.size(); ++indexed_) {
         // emplace keeps an existing entry: the first material of a name wins.
-        byName_.emplace(materials[indexed_].name.view(), indexed_);
+        byName_.emplace(materials[indexed_].lookupName(), indexed_);
     }
     const auto found = byName_.find(name);
     if (found == byName_.end()) {
@@ -52,16 +52,16 @@ void releaseImportScene(ImportScene* scene) {
 
 SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name,
                                     std::size_t* position) {
-    const std::string_view stored = SceneName::clip(name);
+    const std::string_view whole = SceneName::untilNul(name);
     try {
         if (const std::optional<std::size_t> found =
-                scene.materialIndex.find(scene.materials, stored)) {
+                scene.materialIndex.find(scene.materials, whole)) {
             if (position != nullptr) {
                 *position = *found;
             }
             return &scene.materials[*found];
         }
-        SceneOwner<SceneMaterial> material = makeSceneRecord<SceneMaterial>(stored);
+        SceneOwner<SceneMaterial> material = makeSceneRecord<SceneMaterial>(whole);
         SceneMaterial* const created = material.get();
         const std::size_t at = scene.materials.size();
         // The index takes the new material in at its next lookup.

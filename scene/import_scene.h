@@ -69,12 +69,14 @@ class SceneText {
     std::size_t size() const noexcept { return text_.size(); }
     bool empty() const noexcept { return text_.empty(); }
 
+    // `text` up to its first NUL: what the text holds before it is cut.
+    static constexpr std::string_view untilNul(std::string_view text) noexcept {
+        return text.substr(0, text.find('\0'));
+    }
+
     // The stored form of `text`.
     static constexpr std::string_view clip(std::string_view text) noexcept {
-        const std::size_t end = text.find('\0');
-        if (end != std::string_view::npos) {
-            text = text.substr(0, end);
-        }
+        text = untilNul(text);
         if (text.size() <= MaxLength) {
             return text;
         }
@@ -326,10 +328,19 @@ struct SceneTextureMap {
 struct SceneMaterial {
     SceneMaterial() : name() {}
     // Throws std::bad_alloc when the gate refuses (scene code catches it).
-    explicit SceneMaterial(std::string_view materialName) : name(materialName) {}
+    explicit SceneMaterial(std::string_view materialName)
+        : name(materialName), nameBeyondCut(wholeNameIfCut(materialName, name)) {}
+
+    // The text the scene's name index finds the material by: the whole name it was created with
+    // (up to a NUL), also where `name` holds only its first 255 bytes.
+    std::string_view lookupName() const noexcept {
+        return nameBeyondCut.empty() ? name.view() : std::string_view(nameBeyondCut);
+    }
 
     // Fixed at creation: the scene's name index refers to it.
     const SceneName name;
+    // The whole name when `name` had to cut it, else empty. Fixed at creation, as `name`.
+    const SceneString nameBeyondCut;
     double ambientRed = 30.0 / 255.0;
     double ambientGreen = 30.0 / 255.0;
     double ambientBlue = 30.0 / 255.0;
@@ -355,6 +366,13 @@ struct SceneMaterial {
     double wfszValue = 0.0;
     double rfacValue = 1.0;
     SceneOwner<ScenePreservation> preservation;
+
+  private:
+    static SceneString wholeNameIfCut(std::string_view given, const SceneName& stored) {
+        const std::string_view whole = SceneName::untilNul(given);
+        return whole.size() > stored.size() ? SceneString(whole.data(), whole.size())
+                                            : SceneString();
+    }
 };
 
 // One animation key. The comments name the key each value is written under.
@@ -426,16 +444,18 @@ struct SceneGeoLocation {
 };
 
 // Name -> position of the first material of that name in the scene's
-// material list, kept by the scene for findOrCreateMaterial. Keys view the
-// materials' own (fixed) names, which stay where they are while the list
-// lives. Materials appended to the list are taken into the index at the next
+// material list, kept by the scene for findOrCreateMaterial. Names are the
+// materials' whole names (lookupName), not the stored 255 bytes, so names
+// alike only in their first 255 bytes stay apart. Keys view the materials'
+// own (fixed) names, which stay where they are while the list lives.
+// Materials appended to the list are taken into the index at the next
 // lookup, so it always agrees with the list; a name already present keeps its
 // first material.
 class SceneMaterialIndex {
   public:
-    // The position of the first material named `name` (already in stored
-    // form), or nullopt. Throws std::bad_alloc when catching up with the list
-    // needs memory.
+    // The position of the first material whose lookupName is `name` (taken
+    // up to a NUL, not cut), or nullopt. Throws std::bad_alloc when catching
+    // up with the list needs memory.
     std::optional<std::size_t> find(const SceneList<SceneMaterial>& materials,
                                     std::string_view name);
 
@@ -498,14 +518,15 @@ bool appendElement(SceneList<T>& list, SceneOwner<T> element) noexcept {
     return true;
 }
 
-// The first material whose name equals `name` byte for byte (case-sensitive),
-// else a new material with the defaults, named by at most 255 bytes of `name`
-// (UTF-8) and appended to the scene's materials. `name` is taken up to its
-// first NUL and cut to 255 bytes (SceneText::clip) before it is compared, so
-// a longer name finds the material that its first 255 bytes created. Null only when memory is
-// exhausted (the list is then unchanged). `position`, when given, receives
-// the material's position in the list. Constant time on average, however
-// many materials there are.
+// The first material created with the name `name` byte for byte
+// (case-sensitive), else a new material with the defaults, named by at most
+// 255 bytes of `name` (UTF-8, SceneText::clip) and appended to the scene's
+// materials. `name` is taken up to its first NUL and compared whole: two
+// names that differ only after their first 255 bytes are two materials
+// (stored under the same 255 bytes), and neither is the material of those
+// 255 bytes alone. Null only when memory is exhausted (the list is then
+// unchanged). `position`, when given, receives the material's position in
+// the list. Constant time on average, however many materials there are.
 SceneMaterial* findOrCreateMaterial(ImportScene& scene, std::string_view name,
                                     std::size_t* position = nullptr);
 

@@ -59,9 +59,10 @@ bool diffuseTexturePath(std::u16string_view directory, const ModelMaterial& mate
 // Copies the model loaded in `plugin` into `scene` (see the top of this
 // file); texture names are joined to modelDirectory(plugin.sourcePath).
 // Scene texts are UTF-8, made from the wide forms of the model's names.
-// Material merges are followed: model materials whose names are equal (or
-// equal to the default material's) share one scene material, and their
-// polygons name that material's position in the scene's list. False when
+// Material merges are followed: model materials whose whole names are equal
+// (or equal to the default material's) share one scene material, and their
+// polygons name that material's position in the scene's list; names that
+// differ only after the 255 bytes the scene stores stay apart. False when
 // memory runs out or the default material or the mesh cannot be made; the
 // scene then holds what was built so far.
 bool convertModelToScene(const KVTPlugin& plugin, ImportScene& scene) noexcept;

@@ -540,6 +540,34 @@ TEST(SceneConversion, MaterialsOfTheSameNameShareOneSceneMaterial) {
     EXPECT_EQ(materialIndices(*result.mesh), (std::vector<int32_t>{1, 2, 1, 3}));
 }
 
+TEST(SceneConversion, MaterialsWhoseNamesDifferOnlyAfter255BytesStayApart) {
+    ModelBuilder model;
+    const std::u16string common(255, u'n');
+    ModelMaterial& first = model.material(common + u"_first");
+    first.colours[0] = {0.25f, 0.25f, 0.25f, 1.0f};
+    addImageMap(first, 0, 1, u"first.png");
+    ModelMaterial& second = model.material(common + u"_second");
+    second.colours[0] = {0.75f, 0.75f, 0.75f, 1.0f};
+    addImageMap(second, 0, 1, u"second.png");
+    model.vertices(3);
+    ModelMesh& mesh = model.mesh();
+    for (int32_t index : {0, 1}) {
+        addPolygon(mesh, {0, 1, 2}, index);
+    }
+    const Converted result = convert(model.plugin);
+    ASSERT_TRUE(result.succeeded);
+    ASSERT_EQ(result.materials.size(), 3u);
+    const std::string stored(255, 'n');
+    EXPECT_EQ(result.materials[1]->name.view(), stored);
+    EXPECT_EQ(result.materials[2]->name.view(), stored);
+    // Neither overwrote the other's colours or textures.
+    EXPECT_EQ(result.materials[1]->diffuseRed, 0.25);
+    EXPECT_EQ(result.materials[1]->maps[0].path.view(), "C:\\models\\first.png");
+    EXPECT_EQ(result.materials[2]->diffuseRed, 0.75);
+    EXPECT_EQ(result.materials[2]->maps[0].path.view(), "C:\\models\\second.png");
+    EXPECT_EQ(materialIndices(*result.mesh), (std::vector<int32_t>{1, 2}));
+}
+
 TEST(SceneConversion, NamesAndPathsAreUtf8FromTheWideForms) {
     ModelBuilder model;
     model.plugin.sourcePath = u"C:\\\u30E2\u30C7\u30EB\\scene.kvt";
