@@ -237,7 +237,10 @@ void writeEmptyScriptingDescriptor(FormatRecord& record) {
 
 // Rows go over rowsPerChunk at a time, one row per advance-state call. Every
 // call's result is stored; a failure does not stop
-// the delivery, so the last call's result is what remains.
+// the delivery, so the last call's result is what remains. A document of no
+// rows (0, or negative in the 16-bit size) has nothing to hand over and leaves
+// the result as it is. Rows without a buffer to hand them over in cannot be
+// delivered: the import fails, as one that produced nothing.
 void deliverFlatImage(FormatRecord& record, ReadDataBlock& block) {
     const int32_t rows = record.imageSize.rows;
     const int32_t columns = record.imageSize.columns;
@@ -246,7 +249,7 @@ void deliverFlatImage(FormatRecord& record, ReadDataBlock& block) {
         return;
     }
     if (!acquirePixelBuffer(record, block)) {
-        setResult(RESULT_OUT_OF_MEMORY);
+        setResult(RESULT_IMPORT_FAILED);
         return;
     }
     const bool use32 =

@@ -153,6 +153,48 @@ TEST_F(ImportSequenceTest, FlatRequestWithLayerRecordKeepsTheRecordsHandle) {
     EXPECT_TRUE(host.balanced()) << host.accountSummary();
 }
 
+// A flat request for no rows (none, negative, or negative in the 16-bit size)
+// succeeds with nothing to hand over; rows without a buffer to hand them over
+// in fail the import. Nothing is left held either way.
+TEST_F(ImportSequenceTest, FlatRequestsWithoutRowsOrWithoutABufferEndWithTheirResults) {
+    struct Case {
+        HostSize32 size;
+        int32_t rowBytes;
+        bool hostRefusesBuffer;
+        int16_t result;
+    };
+    const Case cases[] = {
+        {{0, 5}, 20, false, 0},
+        {{-3, 5}, 20, false, 0},
+        {{40000, 5}, 20, false, 0},
+        {{3, 5}, -20, false, RESULT_IMPORT_FAILED},
+        {{3, 5}, 4000000, false, RESULT_IMPORT_FAILED},  // beyond a 32-bit handle size
+        {{3, 5}, 20, true, RESULT_IMPORT_FAILED},
+    };
+    qmhost::ImportOptions options{
+        .takesThreeDLayers = false, .flatImageRequest = true, .requestedSize = {3, 5}};
+    // The buffer is the last handle of a flat import without a layer record.
+    Host probe;
+    probe.formatRecord().rowBytes = 20;
+    qmhost::runImport(probe, PluginMain, u"triangle.kvt", options);
+    ASSERT_EQ(probe.advanceCalls().size(), 3u);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.size.rows << " rows of " << c.rowBytes << " bytes");
+        options.requestedSize = c.size;
+        Host local;
+        local.formatRecord().rowBytes = c.rowBytes;
+        local.handles().failAfter(
+            c.hostRefusesBuffer ? static_cast<int64_t>(probe.handles().created() - 1) : -1);
+        const qmhost::ImportOutcome outcome =
+            qmhost::runImport(local, PluginMain, u"triangle.kvt", options);
+        EXPECT_EQ(outcome.continueResult, c.result);
+        EXPECT_TRUE(local.advanceCalls().empty());
+        local.handles().failAfter(-1);
+        EXPECT_EQ(local.suitesHeld(), 0u);
+        EXPECT_TRUE(local.balanced()) << local.accountSummary();
+    }
+}
+
 TEST_F(ImportSequenceTest, SceneIsReleasedWhenTheWriterFails) {
     // With no handle for the flattened root the writer fails; the scene it was
     // given must still be released (the sanitizer build sees a leak otherwise).

@@ -549,14 +549,14 @@ TEST_F(FlatDeliveryTest, FailuresDoNotStopTheRowsAndTheLastResultRemains) {
 TEST_F(FlatDeliveryTest, NoBufferMeansNoDeliveryAndAnError) {
     quillmesh::ReadDataBlock& block = startDocument({10, 10}, false);
     host.handles().failAfter(0);
-    EXPECT_EQ(deliver(block), RESULT_OUT_OF_MEMORY);
+    EXPECT_EQ(deliver(block), RESULT_IMPORT_FAILED);
     EXPECT_TRUE(host.advanceCalls().empty());
     EXPECT_EQ(block.pixelBufferHandle, 0);
     host.handles().failAfter(-1);
     // A flat request keeps the host's row bytes; nonsense ones are refused.
     quillmesh::ReadDataBlock& flat = startDocument({10, 10}, true);
     host.formatRecord().rowBytes = -40;
-    EXPECT_EQ(deliver(flat), RESULT_OUT_OF_MEMORY);
+    EXPECT_EQ(deliver(flat), RESULT_IMPORT_FAILED);
     EXPECT_TRUE(host.advanceCalls().empty());
     call(kSelectorReadFinish);
     EXPECT_TRUE(host.balanced()) << host.accountSummary();
