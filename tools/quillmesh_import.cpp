@@ -16,10 +16,11 @@ constexpr const char* kDescription =
     "through ReadPrepare, ReadStart, ReadContinue and ReadFinish exactly as the application\n"
     "drives it, and prints a summary: the file and its size; its version (and whether it is\n"
     "compressed) and its element counts (lights, cameras, materials, groups, vertices, aux\n"
-    "records, UV sets, meshes, polygons over all meshes, bones, animations), found by loading\n"
-    "the file again with the tool's own reader; the scene's materials, vertices and polygons\n"
-    "from the scene descriptor the host received; the time the import took; and the plug-in's\n"
-    "result code.";
+    "records, UV sets, meshes, polygons over all meshes, bones, animations) and, for files\n"
+    "with embedded files, how many were kept and how many the limits on their number (1000)\n"
+    "and total size (16 times the file's) skipped, found by loading the file again with the\n"
+    "tool's own reader; the scene's materials, vertices and polygons from the scene\n"
+    "descriptor the host received; the time the import took; and the plug-in's result code.";
 
 constexpr const char* kFooter =
     "When the import fails the tool says why in plain words, with the plug-in's result code:\n"
