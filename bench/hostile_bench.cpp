@@ -1,8 +1,10 @@
 // Hostile files against the whole import: each shape of file an attacker can make large in memory
 // or time from few bytes on disk, at 10,000, 100,000 and 1,000,000 elements, plus single files
-// that lie about their sizes. Each file is imported by the tool as a whole process; the table
-// shows whether it was imported or refused (and why), the wall time, the time per element and
-// the peak resident set.
+// that lie about their sizes. Each file is imported twice, each time in a process of its own:
+// by the tool (which loads the file a second time for its summary and reason) and by a child
+// of this program running the import alone through PluginMain and our host. The table shows
+// whether the file was imported or refused (and the tool's reason), the wall time and peak
+// resident set of both, and the import's time per element.
 //
 //   hostile_bench --tool PATH [--sizes N,N,...] [--only SHAPE] FOLDER
 //
@@ -28,6 +30,10 @@
 #include <string>
 #include <vector>
 
+#include "entry/plugin_main.h"
+#include "host/host.h"
+#include "host/import_driver.h"
+#include "host/text.h"
 #include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
 
@@ -212,7 +218,8 @@ struct Outcome {
     long peakKib = 0;
 };
 
-// Imports `file` with the tool in a fresh folder beside it.
+// Imports `file` in a fresh folder beside it, with the tool or, without one, in a child of this
+// process through PluginMain and our host.
 Outcome importOnce(const fs::path& tool, const fs::path& file) {
     const fs::path work = file.parent_path() / "run";
     fs::remove_all(work);
@@ -220,6 +227,7 @@ Outcome importOnce(const fs::path& tool, const fs::path& file) {
     const fs::path model = work / file.filename();
     fs::copy_file(file, model);
     const fs::path errors = work / "stderr.txt";
+    std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child < 0) {
@@ -228,6 +236,12 @@ Outcome importOnce(const fs::path& tool, const fs::path& file) {
     if (child == 0) {
         std::freopen("/dev/null", "w", stdout);
         std::freopen(errors.c_str(), "w", stderr);
+        if (tool.empty()) {
+            qmhost::Host host;
+            const qmhost::ImportOutcome outcome =
+                qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(model.string()));
+            _exit(outcome.result() == 0 && outcome.sceneDelivered ? 0 : 1);
+        }
         execl(tool.c_str(), tool.c_str(), model.c_str(), static_cast<char*>(nullptr));
         _exit(125);
     }
@@ -261,6 +275,7 @@ fs::path ensureFile(const fs::path& folder, const Shape& shape, int32_t n) {
         std::string(shape.name) + (shape.scaled ? "-" + std::to_string(n) : "");
     const fs::path path = folder / (stem + ".r" + std::to_string(kRevision) + ".kvt");
     if (!fs::exists(path)) {
+        std::fflush(stdout);
         // Written by a child process, so that this one stays small: a child's peak resident set
         // starts from its parent's.
         const fs::path partial = folder / (stem + ".partial");
@@ -315,8 +330,9 @@ int main(int argc, char** argv) {
         fail("usage: hostile_bench --tool PATH [--sizes N,N,...] [--only SHAPE] FOLDER");
     }
     fs::create_directories(folder);
-    std::printf("%-24s %9s %12s %-8s %9s %10s %8s  %s\n", "shape", "elements", "file bytes",
-                "result", "ms", "ns/elem", "peak MB", "reason");
+    std::printf("%-24s %9s %12s %-8s %9s %8s %9s %8s %10s  %s\n", "shape", "elements", "file bytes",
+                "result", "tool ms", "tool MB", "import ms", "imp MB", "ns/elem", "reason");
+    std::fflush(stdout);
     for (const Shape& shape : shapes()) {
         if (!only.empty() && only != shape.name) {
             continue;
@@ -325,13 +341,19 @@ int main(int argc, char** argv) {
         for (const int32_t n : counts) {
             const fs::path file = ensureFile(folder, shape, n);
             const Outcome outcome = importOnce(tool, file);
+            const Outcome alone = importOnce({}, file);
             const std::string perElement =
-                n > 0 ? std::to_string(static_cast<long>(outcome.seconds * 1e9 / n)) : "-";
-            std::printf("%-24s %9s %12ju %-8s %9.1f %10s %8.1f  %s\n", shape.name,
-                        n > 0 ? std::to_string(n).c_str() : "-", fs::file_size(file),
-                        outcome.imported ? "imported" : "refused", outcome.seconds * 1e3,
-                        perElement.c_str(), static_cast<double>(outcome.peakKib) * 1024 / 1e6,
-                        outcome.imported ? "" : outcome.reason.substr(0, 90).c_str());
+                n > 0 ? std::to_string(static_cast<long>(alone.seconds * 1e9 / n)) : "-";
+            const char* result = outcome.imported ? "imported" : "refused";
+            if (alone.imported != outcome.imported) {
+                result = "DIFFERS";
+            }
+            std::printf("%-24s %9s %12ju %-8s %9.1f %8.1f %9.1f %8.1f %10s  %s\n", shape.name,
+                        n > 0 ? std::to_string(n).c_str() : "-", fs::file_size(file), result,
+                        outcome.seconds * 1e3, static_cast<double>(outcome.peakKib) * 1024 / 1e6,
+                        alone.seconds * 1e3, static_cast<double>(alone.peakKib) * 1024 / 1e6,
+                        perElement.c_str(),
+                        outcome.imported ? "" : outcome.reason.substr(0, 100).c_str());
             std::fflush(stdout);
         }
     }
