@@ -60,7 +60,7 @@ class Descriptor {
     static constexpr std::size_t kIndexedFrom = 32;
 
     Descriptor() = default;
-    explicit Descriptor(HostKey classId) : classId_(classId) {}
+    explicit Descriptor(HostKey classId);
 
     HostKey classId() const { return classId_; }
     void setClassId(HostKey classId) { classId_ = classId; }
@@ -68,11 +68,11 @@ class Descriptor {
     // Appends the key, or replaces the value of a key already present in place.
     void put(HostKey key, Value value);
     // Room for `count` keys in all, so that appending up to them moves nothing.
-    void reserve(std::size_t count) { items_.reserve(count); }
+    void reserve(std::size_t count);
     const Value* find(HostKey key) const;
     bool contains(HostKey key) const { return find(key) != nullptr; }
     std::vector<HostKey> keys() const;
-    std::size_t size() const { return items_.size(); }
+    std::size_t size() const;
     bool empty() const { return items_.empty(); }
     const std::vector<Item>& items() const { return items_; }
     // The deepest value's depth (0 when there are only scalars).
@@ -177,6 +177,16 @@ struct Descriptor::Item {
     HostKey key;
     Value value;
 };
+
+// Defined once Item is complete: clang with libstdc++ instantiates the vector's members (constexpr
+// in C++20) where an inline member uses them.
+inline Descriptor::Descriptor(HostKey classId) : classId_(classId) {}
+inline void Descriptor::reserve(std::size_t count) {
+    items_.reserve(count);
+}
+inline std::size_t Descriptor::size() const {
+    return items_.size();
+}
 
 // Runtime type IDs for strings. They come from a range whose high byte is
 // below 0x20, so no four-character code is ever one of them.
