@@ -1,16 +1,24 @@
-// Writes the fuzz seed corpus: ModelFiles of every classic version, plain and
-// compressed, from the smallest model to one that fills every section, and
+// Writes the fuzz seed corpora.
+//
+//   make_seeds OUTPUT_FOLDER              ModelFiles, for fuzz_model and fuzz_import
+//   make_seeds --roundtrip OUTPUT_FOLDER  inputs of fuzz_roundtrip
+//
+// The ModelFiles are of every classic version, plain and compressed, from the
+// smallest model to one that fills every section, the textured cube, and
 // chunked version-34 files: plain, compressed once and twice, with every
 // vertex-record flag, unknown and oddly sized chunks, chunks nested deeper
-// than usual, embedded files and a name list.
-//
-//   make_seeds OUTPUT_FOLDER
+// than usual, embedded files (one of them a texture the materials name) and a
+// name list. The round-trip inputs choose every version with each of its
+// compressions, the model's choices being fixed pseudo-random bytes.
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "fuzz/roundtrip_input.h"
 #include "tests/support/kvt_chunks.h"
 #include "tests/support/kvt_writer.h"
 
@@ -116,23 +124,63 @@ std::vector<std::pair<std::string, KvtBytes>> chunkedSeeds() {
         }
     }
     seeds.emplace_back("nested-v34", writeKvt34(nested, kKvtFlagVertexWeights));
+
+    // The textured cube with its texture embedded: the resolve stage writes it, then finds it.
+    KvtChunkedOptions textured;
+    textured.embeddedFiles = {KvtEmbeddedFile{.name = "wood.png", .content = {0x89, 'P', 'N'}}};
+    seeds.emplace_back("textured-cube-v34", writeKvt34(texturedCubeModel(34), textured));
     return seeds;
+}
+
+// fuzz_roundtrip inputs: two per version and compression.
+int writeRoundtripSeeds(const std::filesystem::path& folder) {
+    int written = 0;
+    for (int32_t version = quillmesh::fuzz::kRoundtripFirstVersion;
+         version <
+         quillmesh::fuzz::kRoundtripFirstVersion + quillmesh::fuzz::kRoundtripVersionCount;
+         ++version) {
+        const int compressions =
+            version >= kKvtChunkedVersion ? quillmesh::fuzz::kRoundtripChunkedCompressions : 2;
+        for (int compression = 0; compression < compressions; ++compression) {
+            for (uint32_t variant = 0; variant < 2; ++variant) {
+                std::mt19937 random(static_cast<uint32_t>(version * 16 + compression * 2) +
+                                    variant);
+                std::vector<uint8_t> choices(1024 << variant);
+                for (uint8_t& byte : choices) {
+                    byte = static_cast<uint8_t>(random());
+                }
+                const std::string name = "roundtrip-v" + std::to_string(version) + "-z" +
+                                         std::to_string(compression) + "-" +
+                                         std::to_string(variant);
+                writeKvtBytesFile(folder / name,
+                                  quillmesh::fuzz::roundtripInput(version, compression, choices));
+                ++written;
+            }
+        }
+    }
+    return written;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_seeds OUTPUT_FOLDER\n");
+    const bool roundtrip = argc == 3 && std::strcmp(argv[1], "--roundtrip") == 0;
+    if (argc != 2 && !roundtrip) {
+        std::fprintf(stderr, "usage: make_seeds [--roundtrip] OUTPUT_FOLDER\n");
         return 2;
     }
-    const std::filesystem::path folder = argv[1];
+    const std::filesystem::path folder = argv[argc - 1];
     std::filesystem::create_directories(folder);
+    if (roundtrip) {
+        const int written = writeRoundtripSeeds(folder);
+        std::printf("make_seeds: %d round-trip inputs in %s\n", written, folder.string().c_str());
+        return 0;
+    }
     int written = 0;
     for (int32_t version : {6, 8, 9, 10, 11, 20, 29, 30, 31, 32, 33}) {
         const KvtModel models[] = {triangleModel(version), cubeModel(version),
-                                   everySectionModel(version)};
-        const char* names[] = {"triangle", "cube", "every-section"};
+                                   texturedCubeModel(version), everySectionModel(version)};
+        const char* names[] = {"triangle", "cube", "textured-cube", "every-section"};
         for (std::size_t i = 0; i < std::size(models); ++i) {
             for (bool compressed : {false, true}) {
                 KvtWriteOptions options;
