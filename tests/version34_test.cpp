@@ -1,8 +1,8 @@
 // The chunked (version 34) reader: header results, nested compression, the chunk walk with
 // unknown, oversized, undersized and huge chunks, the directory, vertex and polygon chunks,
-// meshes and UV sets beyond their counts, the name list and embedded files written beside the
-// model. Files are built by the chunked test writer and read with parseModel, which hands every
-// version from 34 on to the chunked reader.
+// meshes and UV sets beyond their counts, every prefix of sound files, the name list and embedded
+// files written beside the model. Files are built by the chunked test writer and read with
+// parseModel, which hands every version from 34 on to the chunked reader.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,8 +11,10 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <optional>
 #include <set>
+#include <span>
 #include <string>
 #include <variant>
 #include <vector>
@@ -520,6 +522,106 @@ TEST(Version34Reader, NameListSetsTheNameListCount) {
         ASSERT_EQ(parse(plugin, ts::writeKvt34(smallModel(), {.nameList = c.names})),
                   quillmesh::kLoadSucceeded);
     }
+}
+
+// Parses the first `size` bytes of `bytes` from a heap block of exactly that size, so that a
+// read past the end is caught.
+int parsePrefix(KVTPlugin& plugin, const ts::KvtBytes& bytes, std::size_t size) {
+    const auto block = std::make_unique<uint8_t[]>(std::max<std::size_t>(size, 1));
+    std::copy_n(bytes.begin(), size, block.get());
+    return plugin.loadModelFromMemory(std::span<const uint8_t>(block.get(), size), u"");
+}
+
+bool modelIsEmpty(const quillmesh::ModelData& model) {
+    return !model.lights.exists() && !model.cameras.exists() && !model.materials.exists() &&
+           !model.groups.exists() && !model.vertices.exists() && !model.auxRecords.exists() &&
+           !model.uvSets.exists() && !model.meshes.exists() && !model.bones.exists() &&
+           !model.animations.exists() && model.vertexWeights.empty() && model.embeddedFiles.empty();
+}
+
+struct PrefixCase {
+    const char* label;
+    ts::KvtBytes bytes;
+    int compressionDepth;
+    int32_t meshes;
+    std::size_t embeddedFiles;
+};
+
+// Every prefix of a sound file is refused: a plain one's length word no longer matches, a
+// compressed one's stream is cut short. The load before each prefix leaves a model for the
+// refusal to clear.
+TEST(Version34Reader, EveryPrefixOfASoundFileIsRefused) {
+    ts::KvtModel model = smallModel();
+    model.materials = {ts::KvtMaterial{.name = "Wood", .maps = {ts::KvtMap{.fileName = "a.png"}}}};
+    model.bones = {ts::KvtBone{.name = "Root"}};
+    model.animations = {ts::KvtAnimation{.name = "Walk", .tracks = {ts::KvtTrack{}}}};
+    ts::KvtModel meshes = model;
+    meshes.meshes.push_back(ts::KvtMesh{.polygons = {ts::KvtPolygon{.vertices = {2, 1, 0}}}});
+    meshes.meshes.push_back(ts::KvtMesh{});
+    ts::KvtChunkedOptions extras;
+    extras.embeddedFiles = {ts::KvtEmbeddedFile{.name = "a.png", .content = {1, 2, 3}},
+                            ts::KvtEmbeddedFile{.name = "b.png", .content = {4}}};
+    extras.nameList = std::vector<ts::KvtName>{"Lamp", u"W\u00fcrfel"};
+    const std::vector<PrefixCase> cases{
+        {"plain", ts::writeKvt34(model), 0, 1, 0},
+        {"compressed", ts::writeKvt34(model, {}, {.compressionDepth = 1}), 1, 1, 0},
+        {"compressed twice", ts::writeKvt34(model, {}, {.compressionDepth = 2}), 2, 1, 0},
+        {"three mesh chunks", ts::writeKvt34(meshes), 0, 3, 0},
+        {"embedded files and names", ts::writeKvt34(model, extras), 0, 1, 2},
+        {"embedded files compressed", ts::writeKvt34(meshes, extras, {.compressionDepth = 1}), 1, 3,
+         2},
+    };
+    constexpr std::size_t kHeaderBytes = 48;
+    for (const PrefixCase& c : cases) {
+        SCOPED_TRACE(c.label);
+        KVTPlugin plugin;
+        ASSERT_EQ(parsePrefix(plugin, c.bytes, c.bytes.size()), quillmesh::kLoadSucceeded);
+        EXPECT_EQ(plugin.model.meshes.count, c.meshes);
+        EXPECT_EQ(plugin.model.embeddedFiles.size(), c.embeddedFiles);
+        EXPECT_EQ(plugin.model.animations.count, 1);
+        for (std::size_t size = 0; size < c.bytes.size(); ++size) {
+            ASSERT_EQ(parsePrefix(plugin, c.bytes, c.bytes.size()), quillmesh::kLoadSucceeded);
+            const int expected = c.compressionDepth == 0 && size >= kHeaderBytes
+                                     ? quillmesh::kLoadLengthMismatch
+                                     : quillmesh::kLoadFailed;
+            ASSERT_EQ(parsePrefix(plugin, c.bytes, size), expected) << size << " bytes";
+            ASSERT_TRUE(modelIsEmpty(plugin.model)) << size << " bytes";
+        }
+    }
+}
+
+// With the length word stating the cut, a chunk cut short ends with the file: the walk reads
+// within the bytes there are, a refusal leaves no model, and a load keeps no more of any element
+// than the whole file has.
+TEST(Version34Reader, PrefixesStatingTheirLengthReadOnlyTheirBytes) {
+    ts::KvtModel model = smallModel();
+    model.meshes.push_back(ts::KvtMesh{.polygons = {ts::KvtPolygon{.vertices = {0, 1}}}});
+    model.bones = {ts::KvtBone{.name = "Root"}};
+    ts::KvtChunkedOptions extras;
+    extras.embeddedFiles = {ts::KvtEmbeddedFile{.name = "a.png", .content = {1, 2, 3}}};
+    extras.nameList = std::vector<ts::KvtName>{"Lamp"};
+    const ts::KvtBytes whole = ts::writeKvt34(model, extras);
+    std::size_t loaded = 0;
+    for (std::size_t size = 0; size < whole.size(); ++size) {
+        ts::KvtBytes prefix(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(size));
+        for (std::size_t i = 0; i < 4 && 12 + i < prefix.size(); ++i) {
+            prefix[12 + i] = static_cast<uint8_t>(size >> (8 * i));
+        }
+        KVTPlugin plugin;
+        if (parsePrefix(plugin, prefix, size) != quillmesh::kLoadSucceeded) {
+            ASSERT_TRUE(modelIsEmpty(plugin.model)) << size << " bytes";
+            continue;
+        }
+        ++loaded;
+        const quillmesh::ModelData& read = plugin.model;
+        EXPECT_LE(read.lights.count, 1) << size << " bytes";
+        EXPECT_LE(read.vertices.count, 3) << size << " bytes";
+        EXPECT_LE(read.meshes.count, 2) << size << " bytes";
+        EXPECT_LE(read.bones.count, 1) << size << " bytes";
+        EXPECT_LE(read.embeddedFiles.size(), 1u) << size << " bytes";
+    }
+    // Cuts between whole chunks leave loadable files.
+    EXPECT_GT(loaded, 0u);
 }
 
 // Each test gets a folder of its own; the model "lives" there without being written.
