@@ -4,7 +4,8 @@
 //   - the host's accounts balance: every suite released, every handle disposed, every
 //     descriptor, list and string freed;
 //   - a successful import handed over a scene descriptor that reads back, for a file the reader
-//     itself loads; a failed one handed over nothing;
+//     itself loads; a failed one handed over nothing, and wrote nothing when the reader refuses
+//     the file;
 //   - the import wrote nothing outside the model's folder and left the current directory alone.
 // Anything else aborts, so libFuzzer keeps the input.
 //
@@ -69,9 +70,9 @@ class Workspace {
         }
     }
 
-    // Checks that the import wrote only plain files into the model's folder and kept the
-    // current directory, then empties the folder.
-    void checkAndClean() const {
+    // Checks that the import wrote only plain files into the model's folder (none at all when
+    // `nothingWritten`) and kept the current directory, then empties the folder.
+    void checkAndClean(bool nothingWritten) const {
         std::error_code error;
         if (fs::current_path(error) != directory_) {
             fail("the import changed the current directory");
@@ -82,8 +83,15 @@ class Workspace {
             }
         }
         for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
+            if (entry.path() == model_) {
+                continue;
+            }
             if (!entry.is_regular_file() || entry.is_symlink()) {
                 fail("the import made " + entry.path().string() + ", which is not a plain file");
+            }
+            if (nothingWritten) {
+                fail("the import wrote " + entry.path().string() +
+                     " for a file the reader refuses");
             }
             fs::remove(entry.path(), error);
             if (error) {
@@ -109,6 +117,10 @@ intptr_t gDataSlot = 0;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const Workspace workspace;
     workspace.writeModel(data, size);
+    quillmesh::KVTPlugin reader;
+    const bool readable = reader.loadModelFromMemory(std::span<const uint8_t>(data, size),
+                                                     u"model.kvt") == quillmesh::kLoadSucceeded;
+    reader.clearModel();
     {
         qmhost::Host host;
         host.dataSlot() = gDataSlot;
@@ -130,13 +142,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             if (!qmhost::unflatten(outcome.sceneBytes, host.descriptors().ids())) {
                 fail("the scene descriptor the host received does not read back");
             }
-            quillmesh::KVTPlugin reader;
-            if (reader.loadModelFromMemory(std::span<const uint8_t>(data, size), u"model.kvt") !=
-                quillmesh::kLoadSucceeded) {
+            if (!readable) {
                 fail("the import handed over a scene for a file the reader refuses");
             }
         }
     }
-    workspace.checkAndClean();
+    workspace.checkAndClean(!readable);
     return 0;
 }
