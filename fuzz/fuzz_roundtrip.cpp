@@ -1185,17 +1185,17 @@ void checkAnimations(const Plan& plan, const qm::ModelData& read) {
         // One track per bone: stored tracks beyond the bones are dropped, missing ones empty.
         const std::size_t kept = std::min(animation.tracks.size(), bones);
         expectInt(static_cast<int64_t>(kept), got.trackCount, "trackCount");
-        expectInt(static_cast<int64_t>(bones), static_cast<int64_t>(got.tracks.size()), "tracks");
-        for (std::size_t t = 0; t < bones; ++t) {
+        expectInt(static_cast<int64_t>(kept), static_cast<int64_t>(got.tracks.size()), "tracks");
+        for (std::size_t t = 0; t <= bones; ++t) {
             const Path::Scope track(gPath, "tracks", t);
             const ts::KvtTrack empty;
             const ts::KvtTrack& written = t < kept ? animation.tracks[t] : empty;
-            checkKeys(written.positionKeys, got.tracks[t].positionKeys,
-                      got.tracks[t].positionKeyCount, "positionKeys");
-            checkKeys(written.rotationKeys, got.tracks[t].rotationKeys,
-                      got.tracks[t].rotationKeyCount, "rotationKeys");
-            checkKeys(written.scaleKeys, got.tracks[t].scaleKeys, got.tracks[t].scaleKeyCount,
-                      "scaleKeys");
+            const qm::BoneTrack& stored = got.trackOf(t);
+            checkKeys(written.positionKeys, stored.positionKeys, stored.positionKeyCount,
+                      "positionKeys");
+            checkKeys(written.rotationKeys, stored.rotationKeys, stored.rotationKeyCount,
+                      "rotationKeys");
+            checkKeys(written.scaleKeys, stored.scaleKeys, stored.scaleKeyCount, "scaleKeys");
         }
     }
 }
