@@ -83,25 +83,30 @@ void makeNamedDefaults(ElementSlot<T>& slot, int32_t count, const char* prefix,
 // version 30 on.
 bool readClassicBody(Cursor& cursor, const SectionFormat& format, ModelData& model,
                      DeclaredCounts& declared) {
-    if (!readLights(cursor, format, model, declared) ||
-        !readCameras(cursor, format, model, declared) ||
-        !readMaterials(cursor, format, model, declared) ||
-        !readGroups(cursor, format, model, declared) ||
-        !readVertices(cursor, format, model, declared)) {
+    // Each read names its part first, so that the part of a failed parse is the one it was in.
+    const auto in = [&model](ModelPart part) {
+        model.part = part;
+        return true;
+    };
+    if (!(in(ModelPart::kLights) && readLights(cursor, format, model, declared)) ||
+        !(in(ModelPart::kCameras) && readCameras(cursor, format, model, declared)) ||
+        !(in(ModelPart::kMaterials) && readMaterials(cursor, format, model, declared)) ||
+        !(in(ModelPart::kGroups) && readGroups(cursor, format, model, declared)) ||
+        !(in(ModelPart::kVertices) && readVertices(cursor, format, model, declared))) {
         return false;
     }
     if (format.newLayout()) {
-        if (!readAuxRecords(cursor, format, model) ||
-            !readUVSets(cursor, format, model, declared)) {
+        if (!(in(ModelPart::kAuxRecords) && readAuxRecords(cursor, format, model)) ||
+            !(in(ModelPart::kUVSets) && readUVSets(cursor, format, model, declared))) {
             return false;
         }
     } else {
         // Old files keep their UV coordinates inline in the polygons, which fill these sets.
         makeDefaultUVSets(model);
     }
-    return readMeshes(cursor, format, model, declared) &&
-           readBones(cursor, format, model, declared) &&
-           readAnimations(cursor, format, model, declared);
+    return in(ModelPart::kMeshes) && readMeshes(cursor, format, model, declared) &&
+           in(ModelPart::kBones) && readBones(cursor, format, model, declared) &&
+           in(ModelPart::kAnimations) && readAnimations(cursor, format, model, declared);
 }
 
 int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
@@ -114,6 +119,7 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
         return parseChunkedImage(bytes, model);
     }
     cursor = Cursor(bytes);
+    model.part = ModelPart::kHeader;
     ModelHeader header;
     if (!readHeader(cursor, header)) {
         return kLoadFailed;
@@ -126,6 +132,7 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
     }
     std::vector<uint8_t> inflated;
     if (header.hasFlag(kFlagCompressed)) {
+        model.part = ModelPart::kCompressedBody;
         if (!inflateImage(bytes, header.streamOffset(), header.totalLength(), model.memory,
                           inflated)) {
             return kLoadFailed;
@@ -134,6 +141,7 @@ int parseImage(std::span<const uint8_t> bytes, ModelData& model) {
         // compression bit and the chunked-version limit do not apply to it.
         bytes = inflated;
         cursor = Cursor(bytes);
+        model.part = ModelPart::kHeader;
         if (!readHeader(cursor, header)) {
             return kLoadFailed;
         }
@@ -291,10 +299,12 @@ bool inflateImage(std::span<const uint8_t> bytes, uint32_t streamOffset, uint32_
 
 void makeDefaultUVSets(ModelData& model) {
     makeNamedDefaults(model.uvSets, kDefaultUVSetCount, "UVSet", 1);
+    model.defaultUVSets = true;
 }
 
 bool finishModel(const DeclaredCounts& declared, ModelData& model) {
     // A file that declares no element at all is not a model.
+    model.part = ModelPart::kElements;
     if (declared.materials == 0 && declared.lights == 0 && declared.cameras == 0 &&
         declared.groups == 0 && declared.vertices == 0 && declared.meshes == 0 &&
         declared.bones == 0 && declared.animations == 0) {
@@ -302,11 +312,13 @@ bool finishModel(const DeclaredCounts& declared, ModelData& model) {
     }
     if (declared.groups == 0) {
         makeNamedDefaults(model.groups, 1, "KVTGroup", 0);
+        model.defaultGroup = true;
     }
     if (declared.uvSets == 0 && model.uvSets.items.empty()) {
         makeDefaultUVSets(model);
     }
     fitBoneTracks(model);
+    model.part = ModelPart::kNone;
     return true;
 }
 
@@ -324,6 +336,50 @@ std::span<const VertexWeight> ModelData::weightsOf(const ModelVertex& vertex) co
     return {vertexWeights.data() + first, static_cast<std::size_t>(vertex.weightCount)};
 }
 
+const char* modelPartText(ModelPart part) noexcept {
+    switch (part) {
+        case ModelPart::kNone:
+            return "the file";
+        case ModelPart::kHeader:
+            return "the header";
+        case ModelPart::kCompressedBody:
+            return "the compressed body";
+        case ModelPart::kChunkDirectory:
+            return "the chunk directory";
+        case ModelPart::kLights:
+            return "the lights section";
+        case ModelPart::kCameras:
+            return "the cameras section";
+        case ModelPart::kMaterials:
+            return "the materials section";
+        case ModelPart::kGroups:
+            return "the groups section";
+        case ModelPart::kVertices:
+            return "the vertices section";
+        case ModelPart::kAuxRecords:
+            return "the aux-records section";
+        case ModelPart::kUVSets:
+            return "the UV-sets section";
+        case ModelPart::kMeshes:
+            return "the meshes section";
+        case ModelPart::kPolygons:
+            return "a mesh's polygons";
+        case ModelPart::kBones:
+            return "the bones section";
+        case ModelPart::kAnimations:
+            return "the animations section";
+        case ModelPart::kEmbeddedFiles:
+            return "the embedded files";
+        case ModelPart::kNameList:
+            return "the name list";
+        case ModelPart::kChunks:
+            return "the chunk layout";
+        case ModelPart::kElements:
+            return "the model's elements";
+    }
+    return "the file";
+}
+
 void ModelData::clearModel() noexcept {
     lights.release();
     cameras.release();
@@ -338,11 +394,14 @@ void ModelData::clearModel() noexcept {
     meshes.release();
     std::vector<EmbeddedFile>().swap(embeddedFiles);
     skippedEmbeddedFiles = {};
+    defaultGroup = false;
+    defaultUVSets = false;
 }
 
 int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {
     model.clearModel();
     model.memory = MemoryBudget::forFile(bytes.size());
+    model.part = ModelPart::kHeader;
     int result = kLoadFailed;
     try {
         result = parseImage(bytes, model);
@@ -359,6 +418,7 @@ int parseModelImage(std::span<const uint8_t> bytes, ModelData& model) noexcept {
 int KVTPlugin::loadModel(const char16_t* path) noexcept {
     clearModel();
     model.memory = MemoryBudget{};
+    model.part = ModelPart::kNone;
     if (path == nullptr) {
         return kLoadCannotOpen;
     }
@@ -392,6 +452,7 @@ int KVTPlugin::loadModelFromMemory(std::span<const uint8_t> bytes,
                                    const std::u16string& path) noexcept {
     clearModel();
     model.memory = MemoryBudget{};
+    model.part = ModelPart::kNone;
     if (path.size() > kSourcePathMaxLength) {
         return kLoadCannotOpen;
     }

@@ -120,6 +120,35 @@ struct SkippedEmbeddedFiles {
     uint64_t total() const noexcept { return overFileLimit + overSizeLimit; }
 };
 
+// The part of a file a parse was reading, kept when the parse fails so that a tool can say
+// where the file stops making sense.
+enum class ModelPart : uint8_t {
+    kNone,
+    kHeader,
+    kCompressedBody,
+    kChunkDirectory,
+    kLights,
+    kCameras,
+    kMaterials,
+    kGroups,
+    kVertices,
+    kAuxRecords,
+    kUVSets,
+    kMeshes,
+    kPolygons,
+    kBones,
+    kAnimations,
+    kEmbeddedFiles,
+    kNameList,
+    // Chunks of a kind the reader skips, and the chunk layout itself.
+    kChunks,
+    // The whole model: it declares no element at all.
+    kElements,
+};
+
+// The part in words: "the header", "the materials section", ...
+const char* modelPartText(ModelPart part) noexcept;
+
 struct ModelData {
     // Version of the loaded file (the inner header's for a compressed file); every decoder
     // chooses its layout by it.
@@ -139,6 +168,10 @@ struct ModelData {
     // Version-34 embedded files, until the resolve stage writes them.
     std::vector<EmbeddedFile> embeddedFiles;
     SkippedEmbeddedFiles skippedEmbeddedFiles;
+    // Set when the file stores no groups (the model then has one default group) or no UV sets
+    // (the model then has two default ones, which old files fill from their inline UVs).
+    bool defaultGroup = false;
+    bool defaultUVSets = false;
 
     // The weights of `vertex` (empty when its range lies outside vertexWeights).
     std::span<VertexWeight> weightsOf(const ModelVertex& vertex) noexcept;
@@ -146,6 +179,9 @@ struct ModelData {
 
     // What the last parse counted; kept by clearModel, so that a refused file can say why.
     MemoryBudget memory;
+    // The part the last parse was reading when it stopped; kept by clearModel, and kNone after a
+    // parse that succeeded.
+    ModelPart part = ModelPart::kNone;
 
     // Releases every array with everything it owns; version and memory keep their values.
     void clearModel() noexcept;

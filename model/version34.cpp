@@ -81,7 +81,41 @@ class ChunkedBodyReader {
     }
 
   private:
+    static ModelPart partOf(uint32_t identifier) {
+        switch (identifier) {
+            case kChunkLights:
+                return ModelPart::kLights;
+            case kChunkCameras:
+                return ModelPart::kCameras;
+            case kChunkMaterials:
+                return ModelPart::kMaterials;
+            case kChunkGroups:
+                return ModelPart::kGroups;
+            case kChunkBones:
+                return ModelPart::kBones;
+            case kChunkAnimations:
+                return ModelPart::kAnimations;
+            case kChunkEmbeddedFiles:
+                return ModelPart::kEmbeddedFiles;
+            case kChunkNameList:
+                return ModelPart::kNameList;
+            case kChunkVertices:
+                return ModelPart::kVertices;
+            case kChunkAuxRecords:
+                return ModelPart::kAuxRecords;
+            case kChunkPolygons:
+                return ModelPart::kPolygons;
+            case kChunkUVSets:
+                return ModelPart::kUVSets;
+            case kChunkGeometry:
+                return ModelPart::kMeshes;
+            default:
+                return ModelPart::kChunks;
+        }
+    }
+
     bool bodyChunk(uint32_t identifier, Cursor& payload) {
+        model_.part = partOf(identifier);
         switch (identifier) {
             case kChunkLights:
                 return readLights(payload, format_, model_, declared_);
@@ -193,6 +227,7 @@ class ChunkedBodyReader {
 
     bool mesh(Cursor& payload, ModelMesh& target) {
         return walkChunks(payload, [&](uint32_t identifier, Cursor& chunk) {
+            model_.part = partOf(identifier);
             switch (identifier) {
                 case kChunkVertices:
                     return readVertices(chunk, format_, model_, declared_);
@@ -274,6 +309,7 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
     const uint64_t embeddedBudget = kEmbeddedBytesPerFileByte * bytes.size();
     std::vector<uint8_t> inflated;
     for (int depth = 0;; ++depth) {
+        model.part = ModelPart::kHeader;
         Cursor cursor(bytes);
         std::array<uint32_t, kHeaderWordCount> words{};
         for (uint32_t& word : words) {
@@ -291,6 +327,7 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
             return kLoadUnsupportedVersion;
         }
         if ((words[2] & kFlagCompressed) != 0) {
+            model.part = ModelPart::kCompressedBody;
             // Word 4 of this header holds the stream offset.
             std::vector<uint8_t> inner;
             if (depth >= kMaxCompressionDepth ||
@@ -305,6 +342,7 @@ int parseChunkedImage(std::span<const uint8_t> bytes, ModelData& model) {
             return kLoadLengthMismatch;
         }
         model.version = static_cast<int32_t>(kChunkedModelVersion);
+        model.part = ModelPart::kChunkDirectory;
         // The directory chunk comes first; its entries are not needed to read the body.
         uint32_t identifier = 0;
         uint32_t size = 0;

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdio>
+#include <string>
+#include <unordered_set>
 
 #include "platform/platform.h"
 
@@ -76,17 +78,6 @@ double readF64(std::span<const uint8_t> bytes, std::size_t offset) {
     return std::bit_cast<double>(bits);
 }
 
-// JSON has no NaN or infinities; they become strings rather than null, so no value is lost.
-Json number(double value) {
-    if (std::isnan(value)) {
-        return "NaN";
-    }
-    if (std::isinf(value)) {
-        return value > 0 ? "Infinity" : "-Infinity";
-    }
-    return value;
-}
-
 std::string hexText(std::span<const uint8_t> bytes) {
     static constexpr char kDigits[] = "0123456789abcdef";
     std::string text;
@@ -123,55 +114,65 @@ std::size_t entryBytes(BlockLayout layout) {
     return 1;
 }
 
-Json decodeVectors(std::span<const uint8_t> bytes) {
-    Json vectors = Json::array();
+void writeVectors(JsonWriter& json, std::span<const uint8_t> bytes) {
+    json.beginArray();
     for (std::size_t offset = 0; offset < bytes.size(); offset += kVectorBytes) {
-        vectors.push_back(
-            Json::array({number(readF64(bytes, offset)), number(readF64(bytes, offset + 8)),
-                         number(readF64(bytes, offset + 16))}));
+        json.beginArray();
+        json.number(readF64(bytes, offset));
+        json.number(readF64(bytes, offset + 8));
+        json.number(readF64(bytes, offset + 16));
+        json.endArray();
     }
-    return vectors;
+    json.endArray();
 }
 
-Json decodeUVs(std::span<const uint8_t> bytes) {
-    Json uvs = Json::array();
+void writeUVs(JsonWriter& json, std::span<const uint8_t> bytes) {
+    json.beginArray();
     for (std::size_t offset = 0; offset < bytes.size(); offset += kUVBytes) {
-        uvs.push_back(
-            Json::array({number(readF64(bytes, offset)), number(readF64(bytes, offset + 8))}));
+        json.beginArray();
+        json.number(readF64(bytes, offset));
+        json.number(readF64(bytes, offset + 8));
+        json.endArray();
     }
-    return uvs;
+    json.endArray();
 }
 
-Json decodePolygons(std::span<const uint8_t> bytes) {
-    Json polygons = Json::array();
+void writePolygons(JsonWriter& json, std::span<const uint8_t> bytes) {
+    json.beginArray();
     for (std::size_t offset = 0; offset < bytes.size(); offset += kPolygonBytes) {
         const std::span<const uint8_t> record = bytes.subspan(offset, kPolygonBytes);
-        Json polygon = Json::object();
-        polygon["corners"] = readI32(record, 0);
-        polygon["attributeA"] = readI32(record, 8);
-        polygon["attributeB"] = readI32(record, 12);
-        polygon["material"] = readI32(record, 16);
+        json.beginObject();
+        json.key("corners");
+        json.integer(readI32(record, 0));
+        json.key("attributeA");
+        json.integer(readI32(record, 8));
+        json.key("attributeB");
+        json.integer(readI32(record, 12));
+        json.key("material");
+        json.integer(readI32(record, 16));
         const auto gap = record.subspan(kPolygonGapOffset, kPolygonGapBytes);
         const auto tail = record.subspan(kPolygonTailOffset, kPolygonTailBytes);
         if (!allZero(gap) || !allZero(tail)) {
-            polygon["reserved"] = hexText(gap) + hexText(tail);
+            json.key("reserved");
+            json.string(hexText(gap) + hexText(tail));
         }
-        polygons.push_back(std::move(polygon));
+        json.endObject();
     }
-    return polygons;
+    json.endArray();
 }
 
-Json decodeCorners(std::span<const uint8_t> bytes) {
-    Json corners = Json::array();
+void writeCorners(JsonWriter& json, std::span<const uint8_t> bytes) {
+    static constexpr const char* kFields[] = {"vertex", "normal", "uv", "auxiliary"};
+    json.beginArray();
     for (std::size_t offset = 0; offset < bytes.size(); offset += kCornerBytes) {
-        Json corner = Json::object();
-        corner["vertex"] = readI32(bytes, offset);
-        corner["normal"] = readI32(bytes, offset + 4);
-        corner["uv"] = readI32(bytes, offset + 8);
-        corner["auxiliary"] = readI32(bytes, offset + 12);
-        corners.push_back(std::move(corner));
+        json.beginObject();
+        for (std::size_t field = 0; field < 4; ++field) {
+            json.key(kFields[field]);
+            json.integer(readI32(bytes, offset + 4 * field));
+        }
+        json.endObject();
     }
-    return corners;
+    json.endArray();
 }
 
 // The scene writer puts narrow text, UTF-8 on the systems this tool runs on; malformed
@@ -199,98 +200,114 @@ KeyName keyName(HostKey key, const qmhost::IdRegistry& ids) {
     return {text.data(), false};
 }
 
-Json dataBlockToJson(const KeyName& key, std::span<const uint8_t> bytes) {
-    Json block = Json::object();
-    block["bytes"] = bytes.size();
+void writeDataBlockJson(JsonWriter& json, const KeyName& key, std::span<const uint8_t> bytes) {
+    json.beginObject();
+    json.key("bytes");
+    json.unsignedInteger(bytes.size());
     const BlockKind* kind = findBlockKind(key);
-    if (kind == nullptr) {
-        block["hex"] = hexText(bytes);
-        return block;
-    }
-    const std::size_t entry = entryBytes(kind->layout);
-    if (bytes.size() % entry != 0) {
-        block["hex"] = hexText(bytes);
-        block["error"] = "length is not a multiple of " + std::to_string(entry) + " bytes";
-        return block;
+    const std::size_t entry = kind != nullptr ? entryBytes(kind->layout) : 1;
+    if (kind == nullptr || bytes.size() % entry != 0) {
+        json.key("hex");
+        json.string(hexText(bytes));
+        if (kind != nullptr) {
+            json.key("error");
+            json.string("length is not a multiple of " + std::to_string(entry) + " bytes");
+        }
+        json.endObject();
+        return;
     }
     switch (kind->layout) {
         case BlockLayout::kVectors:
-            block["vectors"] = decodeVectors(bytes);
+            json.key("vectors");
+            writeVectors(json, bytes);
             break;
         case BlockLayout::kUVs:
-            block["uvs"] = decodeUVs(bytes);
+            json.key("uvs");
+            writeUVs(json, bytes);
             break;
         case BlockLayout::kPolygons:
-            block["polygons"] = decodePolygons(bytes);
+            json.key("polygons");
+            writePolygons(json, bytes);
             break;
         case BlockLayout::kCorners:
-            block["corners"] = decodeCorners(bytes);
+            json.key("corners");
+            writeCorners(json, bytes);
             break;
         case BlockLayout::kText:
-            block["text"] = blockText(bytes);
+            json.key("text");
+            json.string(blockText(bytes));
             break;
     }
-    return block;
+    json.endObject();
 }
 
 namespace {
 
-Json valueWithKey(const qmhost::Value& value, const KeyName& key, const qmhost::IdRegistry& ids) {
+void writeValueWithKey(JsonWriter& json, const qmhost::Value& value, const KeyName& key,
+                       const qmhost::IdRegistry& ids) {
     if (value.kind() == qmhost::ValueKind::Data) {
-        return dataBlockToJson(key, value.asData());
+        writeDataBlockJson(json, key, value.asData());
+    } else {
+        writeValueJson(json, value, ids);
     }
-    return valueToJson(value, ids);
 }
 
 }  // namespace
 
-Json valueToJson(const qmhost::Value& value, const qmhost::IdRegistry& ids) {
+void writeValueJson(JsonWriter& json, const qmhost::Value& value, const qmhost::IdRegistry& ids) {
     switch (value.kind()) {
         case qmhost::ValueKind::Integer:
-            return value.asInteger();
+            json.integer(value.asInteger());
+            return;
         case qmhost::ValueKind::Float:
-            return number(value.asFloat());
+            json.number(value.asFloat());
+            return;
         case qmhost::ValueKind::Boolean:
-            return value.asBoolean();
+            json.boolean(value.asBoolean());
+            return;
         case qmhost::ValueKind::Text:
-            return platform::toUtf8(value.asText());
-        case qmhost::ValueKind::List: {
-            Json items = Json::array();
+            json.string(platform::toUtf8(value.asText()));
+            return;
+        case qmhost::ValueKind::List:
+            json.beginArray();
             for (const qmhost::Value& item : value.asList()) {
-                items.push_back(valueToJson(item, ids));
+                writeValueJson(json, item, ids);
             }
-            return items;
-        }
+            json.endArray();
+            return;
         case qmhost::ValueKind::Object:
-            return descriptorToJson(value.asObject(), ids);
+            writeDescriptorJson(json, value.asObject(), ids);
+            return;
         case qmhost::ValueKind::Data:
             // A block outside a descriptor (a list element) has no key to decode it by.
-            return dataBlockToJson(KeyName{}, value.asData());
+            writeDataBlockJson(json, KeyName{}, value.asData());
+            return;
     }
-    return nullptr;
+    json.null();
 }
 
-Json descriptorToJson(const qmhost::Descriptor& descriptor, const qmhost::IdRegistry& ids) {
-    Json json = Json::object();
-    json["class"] =
-        descriptor.classId() == 0 ? std::string() : keyName(descriptor.classId(), ids).text;
-    Json items = Json::object();
+void writeDescriptorJson(JsonWriter& json, const qmhost::Descriptor& descriptor,
+                         const qmhost::IdRegistry& ids) {
+    json.beginObject();
+    json.key("class");
+    json.string(descriptor.classId() == 0 ? std::string()
+                                          : keyName(descriptor.classId(), ids).text);
+    json.key("items");
+    json.beginObject();
+    std::unordered_set<std::string> names;
     for (const qmhost::Descriptor::Item& item : descriptor.items()) {
         const KeyName key = keyName(item.key, ids);
         // A string ID whose text is also a four-character code in the same descriptor is a
-        // different key; it is told apart rather than overwriting the other.
+        // different key; it is told apart rather than written twice under one name.
         std::string name = key.text;
-        if (items.contains(name)) {
+        if (!names.insert(name).second) {
             name += key.fromString ? " [string ID]" : " [code]";
         }
-        items[name] = valueWithKey(item.value, key, ids);
+        json.key(name);
+        writeValueWithKey(json, item.value, key, ids);
     }
-    json["items"] = std::move(items);
-    return json;
-}
-
-std::string jsonText(const Json& json) {
-    return json.dump(2, ' ', false, Json::error_handler_t::replace);
+    json.endObject();
+    json.endObject();
 }
 
 }  // namespace quillmesh::tool

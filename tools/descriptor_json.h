@@ -1,11 +1,12 @@
-// Decodes a host descriptor into JSON for reading by people and scripts.
+// Decodes a host descriptor into JSON for reading by people and scripts, streamed through a
+// JsonWriter: a descriptor of any size is written without building the document in memory.
 //
 // Layout of the JSON:
 //   descriptor  {"class": CLASS, "items": {KEY: VALUE, ...}} (items in descriptor order)
 //   integer     a JSON integer                    float    a JSON number with a fraction
 //   boolean     true / false                      text     a JSON string (UTF-8)
 //   list        a JSON array of values            object   a descriptor as above
-//   data block  {"bytes": LENGTH, ...} with the block's decoded contents (see dataBlockToJson)
+//   data block  {"bytes": LENGTH, ...} with the block's decoded contents (see writeDataBlockJson)
 // KEY and CLASS are a four-character code's four characters (trailing spaces kept) or the text
 // of a string ID; a class of 0 is "". Floats that JSON cannot hold are the strings "NaN",
 // "Infinity" and "-Infinity".
@@ -18,13 +19,10 @@
 #include <string>
 #include <string_view>
 
-#include <nlohmann/json.hpp>
-
 #include "host/descriptors.h"
+#include "tools/json_writer.h"
 
 namespace quillmesh::tool {
-
-using Json = nlohmann::ordered_json;
 
 // How a key or class was given to the host.
 struct KeyName {
@@ -51,13 +49,10 @@ KeyName keyName(HostKey key, const qmhost::IdRegistry& ids);
 //                                           text without terminator -> "text" (UTF-8)
 // Any other block, and a known one whose length is not a whole number of entries, gets "hex"
 // (the bytes as hex digit pairs); the latter also gets "error" saying why.
-Json dataBlockToJson(const KeyName& key, std::span<const uint8_t> bytes);
+void writeDataBlockJson(JsonWriter& json, const KeyName& key, std::span<const uint8_t> bytes);
 
-Json valueToJson(const qmhost::Value& value, const qmhost::IdRegistry& ids);
-Json descriptorToJson(const qmhost::Descriptor& descriptor, const qmhost::IdRegistry& ids);
-
-// Two-space indented JSON text; bytes that are not UTF-8 (none are produced here) would be
-// replaced rather than throw.
-std::string jsonText(const Json& json);
+void writeValueJson(JsonWriter& json, const qmhost::Value& value, const qmhost::IdRegistry& ids);
+void writeDescriptorJson(JsonWriter& json, const qmhost::Descriptor& descriptor,
+                         const qmhost::IdRegistry& ids);
 
 }  // namespace quillmesh::tool

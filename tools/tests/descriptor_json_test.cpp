@@ -6,8 +6,11 @@
 #include <cstdint>
 #include <limits>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
+
+#include <nlohmann/json.hpp>
 
 namespace quillmesh::tool {
 namespace {
@@ -17,6 +20,32 @@ using qmhost::Descriptor;
 using qmhost::fourcc;
 using qmhost::IdRegistry;
 using qmhost::Value;
+using Json = nlohmann::ordered_json;
+
+// What `write` streams, compact or indented.
+template <class Write>
+std::string streamed(Write write, bool pretty = false) {
+    std::ostringstream out;
+    JsonWriter json(out, pretty);
+    write(json);
+    return out.str();
+}
+
+Json dataBlockToJson(const KeyName& key, std::span<const uint8_t> bytes) {
+    return Json::parse(streamed([&](JsonWriter& json) { writeDataBlockJson(json, key, bytes); }));
+}
+
+std::string descriptorText(const Descriptor& descriptor, const IdRegistry& ids, bool pretty) {
+    return streamed([&](JsonWriter& json) { writeDescriptorJson(json, descriptor, ids); }, pretty);
+}
+
+Json descriptorToJson(const Descriptor& descriptor, const IdRegistry& ids) {
+    return Json::parse(descriptorText(descriptor, ids, false));
+}
+
+std::string jsonText(const Json& json) {
+    return json.dump(2);
+}
 
 // Little-endian block contents, built independently of the scene writer.
 class Block {
@@ -201,9 +230,14 @@ TEST(DescriptorJson, EveryValueKindKeepsItsKindAndOrder) {
           {"zzzz", {{"bytes", 2}, {"hex", "dead"}}}}}};
     EXPECT_EQ(json, expected) << jsonText(json);
     // Integers stay integers and floats stay floats in the text, so the kinds can be told apart.
-    const std::string text = jsonText(json);
-    EXPECT_NE(text.find("\"VrsM\": 1,"), std::string::npos) << text;
-    EXPECT_NE(text.find("\"Gunt\": 1.0,"), std::string::npos) << text;
+    const std::string compact = descriptorText(root, ids, false);
+    EXPECT_NE(compact.find("\"VrsM\":1,"), std::string::npos) << compact;
+    EXPECT_NE(compact.find("\"Gunt\":1.0,"), std::string::npos) << compact;
+    EXPECT_EQ(compact.find('\n'), std::string::npos) << compact;
+    // Indented text holds the same document.
+    const std::string pretty = descriptorText(root, ids, true);
+    EXPECT_NE(pretty.find("\n  \"items\": {\n    \"VrsM\": 1,"), std::string::npos) << pretty;
+    EXPECT_EQ(Json::parse(pretty), json);
 }
 
 TEST(DescriptorJson, StringIdAndCodeOfTheSameTextBothSurvive) {

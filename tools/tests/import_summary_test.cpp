@@ -8,6 +8,7 @@
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "entry/import_sequence.h"
@@ -21,11 +22,16 @@
 #include "tests/support/kvt_writer.h"
 #include "tests/support/scratch_folder.h"
 #include "tools/descriptor_json.h"
+#include "tools/json_writer.h"
+#include "tools/progress.h"
+
+#include <nlohmann/json.hpp>
 
 namespace quillmesh::tool {
 namespace {
 
 namespace fs = std::filesystem;
+using Json = nlohmann::ordered_json;
 using testsupport::KvtModel;
 using testsupport::KvtWriteOptions;
 using testsupport::writeKvtFile;
@@ -97,7 +103,7 @@ class ImportToolTest : public ::testing::Test {
         std::ostringstream out;
         std::ostringstream err;
         Run result;
-        result.status = runImportTool(options, out, err);
+        result.status = runImportTool(options, PluginMain, ToolStreams{out, err, false});
         result.out = out.str();
         result.err = err.str();
         return result;
@@ -139,13 +145,13 @@ KvtWriteOptions withHeader(testsupport::KvtHeaderOverrides header) {
 
 const FailureCase kFailureCases[] = {
     {"Missing", [](const fs::path& folder) { return folder / "missing.kvt"; }, kLoadCannotOpen,
-     "cannot open the file: there is no such file"},
+     "No such file or directory"},
     {"Directory",
      [](const fs::path& folder) {
          fs::create_directory(folder / "folder.kvt");
          return folder / "folder.kvt";
      },
-     kLoadCannotOpen, "cannot open the file: it is a directory"},
+     kLoadCannotOpen, "Is a directory"},
     {"BadMagic",
      [](const fs::path& folder) {
          return writeInto(folder, testsupport::triangleModel(33), withHeader({.magic = "KVTX"}));
@@ -199,7 +205,7 @@ const FailureCase kFailureCases[] = {
          options.truncateAt = 200;
          return writeInto(folder, testsupport::cubeModel(33), options);
      },
-     kLoadFailed, "damaged or truncated: its sections cannot be read in full"},
+     kLoadFailed, "damaged or truncated: the materials section cannot be read in full"},
     {"Empty",
      [](const fs::path& folder) {
          std::ofstream(folder / "empty.kvt", std::ios::binary);
@@ -212,7 +218,7 @@ const FailureCase kFailureCases[] = {
          model.version = 33;
          return writeInto(folder, model);
      },
-     kLoadFailed, "damaged or truncated: its sections cannot be read in full"},
+     kLoadFailed, "not a model: the file declares no element at all"},
     {"SceneBeyondTheBudget",
      [](const fs::path& folder) {
          // Ten thousand materials compress to a few kilobytes, but their scene and descriptor
@@ -234,10 +240,11 @@ TEST_P(ImportToolFailure, ExitsWithOneSayingWhyWithThePluginResult) {
     const fs::path path = c.make(root_);
     EXPECT_EQ(diagnoseModelFile(path).loadResult, c.loadResult);
 
-    const Run result = run({.modelPath = path.string()});
+    const Run result = run({.files = {path.string()}});
     EXPECT_EQ(result.status, kExitFailure);
     // The reason is the tool's; the plug-in's own result is whatever it reported.
-    EXPECT_EQ(result.err.rfind("quillmesh-import: import failed: ", 0), 0u) << result.err;
+    // Every diagnostic names the file as it was given.
+    EXPECT_EQ(result.err.rfind("quillmesh-import: " + path.string() + ": ", 0), 0u) << result.err;
     EXPECT_NE(result.err.find(c.reason), std::string::npos) << result.err;
     EXPECT_NE(result.err.find(" (plug-in result "), std::string::npos) << result.err;
     EXPECT_EQ(fs::current_path(), startDirectory_);
@@ -260,22 +267,25 @@ TEST_F(ImportToolTest, SummaryCountsTheModelAndTheScene) {
     setSceneSource(knownScene);
     const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
 
-    const Run result = run({.modelPath = path.string()});
+    const Run result = run({.files = {path.string()}});
     EXPECT_EQ(result.status, kExitSuccess) << result.err;
     EXPECT_EQ(result.err, "");
-    EXPECT_NE(result.out.find("file:       " + path.string() + " ("), std::string::npos);
-    EXPECT_NE(result.out.find("version:    33\n"), std::string::npos) << result.out;
-    // A model without groups is given one default group by the reader.
-    EXPECT_NE(result.out.find("model:      0 lights, 0 cameras, 1 material, 1 group, 3 "
-                              "vertices, 0 aux records,\n            1 UV set, 1 mesh, 1 "
-                              "polygon, 0 bones, 0 animations\n"),
+    EXPECT_NE(result.out.find(path.string() + ": version 33, "), std::string::npos) << result.out;
+    // Counts as the file states them: no groups, though the reader makes a default one.
+    EXPECT_NE(result.out.find("  in the file:  1 material, 1 mesh, 3 vertices, 1 polygon, 0 "
+                              "groups, 1 UV set\n"),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("scene:      2 materials, 3 vertices, 1 polygon\n"),
+    EXPECT_NE(result.out.find("  host got:     2 materials (1 default), 1 mesh, 3 vertices, 1 "
+                              "polygon ("),
               std::string::npos)
         << result.out;
-    EXPECT_NE(result.out.find("result:     0 (success)\n"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("import:     "), std::string::npos) << result.out;
+    // The texture the known scene names does not exist.
+    EXPECT_NE(result.out.find("  textures:     /models/wood.png (diffuse of Wood): warning: "
+                              "does not exist\n"),
+              std::string::npos)
+        << result.out;
+    EXPECT_NE(result.out.find("  time:         "), std::string::npos) << result.out;
 }
 
 TEST_F(ImportToolTest, SummarySaysHowManyEmbeddedFilesWereSkippedAndWhy) {
@@ -291,11 +301,12 @@ TEST_F(ImportToolTest, SummarySaysHowManyEmbeddedFilesWereSkippedAndWhy) {
     testsupport::writeKvtBytesFile(path, testsupport::writeKvt34(testsupport::triangleModel(34),
                                                                  options, {.compressionDepth = 1}));
 
-    const Run result = run({.modelPath = path.string()});
+    const Run result = run({.files = {path.string()}});
     EXPECT_EQ(result.status, kExitSuccess) << result.err;
-    EXPECT_NE(result.out.find("embedded:   1000 files kept, 2 skipped: 1 beyond the limit of "
-                              "1000 files; 1 beyond the limit of 16 times the file's size in "
-                              "all\n"),
+    EXPECT_NE(result.out.find(
+                  "  embedded:     1,000 embedded files kept, 2 skipped: 1 beyond "
+                  "the limit of 1,000 files; 1 beyond the limit of 16 times the file's size in "
+                  "all\n"),
               std::string::npos)
         << result.out;
 }
@@ -343,7 +354,7 @@ TEST_F(ImportToolTest, DescriptorFileHoldsTheBytesTheHostReceived) {
     // A relative output path names a file in the folder the tool was started in, not beside the
     // model.
     fs::current_path(workFolder);
-    const Run result = run({.modelPath = model.string(), .descriptorPath = "scene.desc"});
+    const Run result = run({.files = {model.string()}, .descriptorPath = "scene.desc"});
     EXPECT_EQ(result.status, kExitSuccess) << result.err;
     EXPECT_EQ(fs::current_path(), workFolder);
     ASSERT_TRUE(fs::exists(workFolder / "scene.desc"));
@@ -354,20 +365,19 @@ TEST_F(ImportToolTest, DescriptorFileHoldsTheBytesTheHostReceived) {
         qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(model.string()));
     ASSERT_TRUE(outcome.sceneDelivered);
     EXPECT_EQ(fileBytes(workFolder / "scene.desc"), outcome.sceneBytes);
-    EXPECT_NE(
-        result.out.find("descriptor: " + std::to_string(outcome.sceneBytes.size()) + " bytes\n"),
-        std::string::npos)
+    EXPECT_NE(result.out.find("(" + byteSizeText(outcome.sceneBytes.size()) + ")\n"),
+              std::string::npos)
         << result.out;
 }
 
-TEST_F(ImportToolTest, JsonDecodesTheReceivedDescriptor) {
+TEST_F(ImportToolTest, DumpDecodesTheReceivedDescriptor) {
     setSceneSource(knownScene);
     const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
 
-    const Run result = run({.modelPath = path.string(), .json = true});
+    const Run result = run({.files = {path.string()}, .dumpDescriptor = true});
     ASSERT_EQ(result.status, kExitSuccess) << result.err;
-    // The summary moves to the error stream so that standard output is JSON alone.
-    EXPECT_NE(result.err.find("scene:      2 materials"), std::string::npos) << result.err;
+    // Standard output is the JSON alone, and nothing went wrong.
+    EXPECT_EQ(result.err, "");
     const Json json = Json::parse(result.out);
 
     const Json& items = json["items"];
@@ -408,14 +418,12 @@ TEST_F(ImportToolTest, PluginWithoutSceneFailsForAValidFile) {
     setSceneSource(noScene);
     const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
     const fs::path descriptor = root_ / "scene.desc";
-    const Run result = run({.modelPath = path.string(), .descriptorPath = descriptor.string()});
+    const Run result = run({.files = {path.string()}, .descriptorPath = descriptor.string()});
     EXPECT_EQ(result.status, kExitFailure);
-    EXPECT_NE(result.err.find("import failed: the plug-in produced no scene, although the file "
-                              "loads as a ModelFile (plug-in result -30501: the import produced "
-                              "no scene)"),
+    EXPECT_NE(result.err.find(": the plug-in produced no scene, although the file loads as a "
+                              "ModelFile (plug-in result -30501: the import produced no scene)"),
               std::string::npos)
         << result.err;
-    EXPECT_NE(result.err.find("no scene descriptor was received"), std::string::npos);
     EXPECT_FALSE(fs::exists(descriptor));
 }
 
@@ -423,36 +431,118 @@ TEST_F(ImportToolTest, SceneForAFileThatIsNotAModelFileIsAFailure) {
     setSceneSource(knownScene);
     const fs::path path =
         writeModel("bad.kvt", testsupport::triangleModel(33), withHeader({.magic = "ABCD"}));
-    const Run result = run({.modelPath = path.string()});
+    const Run result = run({.files = {path.string()}});
     EXPECT_EQ(result.status, kExitFailure);
     EXPECT_NE(result.err.find("the plug-in handed over a scene, but the file does not load as a "
                               "ModelFile: not a ModelFile"),
               std::string::npos)
         << result.err;
-    EXPECT_NE(result.err.find("(plug-in result 0: success)"), std::string::npos) << result.err;
 }
 
 TEST_F(ImportToolTest, FlatImportDeliversRowsAndNoDescriptor) {
     setSceneSource(knownScene);
     const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
-    const Run result = run({.modelPath = path.string(), .flat = true});
+    const Run result = run({.files = {path.string()}, .flat = true});
     EXPECT_EQ(result.status, kExitSuccess) << result.err;
-    EXPECT_NE(result.out.find("flat rows:  "), std::string::npos) << result.out;
-    EXPECT_EQ(result.out.find("descriptor:"), std::string::npos) << result.out;
+    EXPECT_NE(result.out.find("  flat rows:    "), std::string::npos) << result.out;
+    EXPECT_EQ(result.out.find("host got:"), std::string::npos) << result.out;
 }
 
 TEST_F(ImportToolTest, UnwritableDescriptorPathFails) {
     setSceneSource(knownScene);
     const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
     const fs::path descriptor = root_ / "no-such-folder" / "scene.desc";
-    const Run result = run({.modelPath = path.string(), .descriptorPath = descriptor.string()});
+    const Run result = run({.files = {path.string()}, .descriptorPath = descriptor.string()});
     EXPECT_EQ(result.status, kExitFailure);
-    EXPECT_NE(result.err.find("cannot write the scene descriptor to " + descriptor.string()),
-              std::string::npos)
+    EXPECT_NE(
+        result.err.find("cannot write " + descriptor.string() + ": No such file or directory"),
+        std::string::npos)
         << result.err;
 }
 
-TEST(CountScene, CountsMaterialsAndTheGeometryOfEveryMesh) {
+TEST_F(ImportToolTest, SeveralFilesAllRunAndEachFailureNamesItsFile) {
+    const fs::path good = writeModel("good.kvt", testsupport::triangleModel(33));
+    const fs::path missing = root_ / "missing.kvt";
+    const fs::path cut = writeModel("cut.kvt", testsupport::cubeModel(33), {.truncateAt = 200});
+    const fs::path again = writeModel("again.kvt", testsupport::triangleModel(10));
+
+    const Run result = run(
+        {.files = {good.string(), missing.string(), cut.string(), again.string()}, .json = true});
+    EXPECT_EQ(result.status, kExitFailure);
+    EXPECT_EQ(result.err, "quillmesh-import: " + missing.string() +
+                              ": No such file or directory (plug-in result -30501: the import "
+                              "produced no scene)\nquillmesh-import: " +
+                              cut.string() +
+                              ": damaged or truncated: the materials section cannot be read in "
+                              "full (plug-in result -30501: the import produced no scene)\n");
+    // One compact line: an array with one object per file, in order.
+    ASSERT_EQ(result.out.find('\n'), result.out.size() - 1) << result.out;
+    const Json json = Json::parse(result.out);
+    ASSERT_EQ(json.size(), 4u);
+    const char* const results[] = {"imported", "failed", "failed", "imported"};
+    for (std::size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(json[i]["result"], results[i]) << i;
+    }
+    EXPECT_EQ(json[0]["file"], good.string());
+    EXPECT_EQ(json[0]["version"], 33);
+    EXPECT_EQ(json[0]["fileCounts"]["groups"], 0);
+    EXPECT_EQ(json[0]["hostCounts"]["materials"], 2);
+    EXPECT_EQ(json[0]["materials"][0]["default"], true);
+    EXPECT_EQ(json[1]["size"], nullptr);
+    EXPECT_EQ(json[2]["reason"],
+              "damaged or truncated: the materials section cannot be read in full (plug-in result "
+              "-30501: the import produced no scene)");
+    EXPECT_EQ(json[3]["version"], 10);
+}
+
+TEST_F(ImportToolTest, JsonSummaryNamesTexturesAndBoundsButHoldsNoGeometry) {
+    setSceneSource(knownScene);
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+    const Run result = run({.files = {path.string()}, .json = true});
+    ASSERT_EQ(result.status, kExitSuccess) << result.err;
+    const Json json = Json::parse(result.out);
+    EXPECT_EQ(json["materials"][1]["textures"],
+              (Json::array({Json{{"slot", 0}, {"path", "/models/wood.png"}, {"exists", false}}})));
+    EXPECT_EQ(json["warnings"],
+              Json::array({"texture /models/wood.png (material Wood) does not exist"}));
+    // The host's axes: (x, -z, y) of the scene's vertices.
+    EXPECT_EQ(json["meshes"][0]["bounds"],
+              (Json{{"min", {-1.5, -4.0, 0.0}}, {"max", {1.0, 0.0, 2.0}}}));
+    EXPECT_EQ(json["meshes"][0]["vertices"], 3);
+    EXPECT_EQ(result.out.find("vectors"), std::string::npos);
+}
+
+TEST_F(ImportToolTest, DescriptorDashWritesTheBytesToStandardOutput) {
+    const fs::path path = writeModel("triangle.kvt", testsupport::triangleModel(33));
+    const Run result = run({.files = {path.string()}, .descriptorPath = "-"});
+    ASSERT_EQ(result.status, kExitSuccess) << result.err;
+    qmhost::Host host;
+    const qmhost::ImportOutcome outcome =
+        qmhost::runImport(host, PluginMain, qmhost::utf8ToUtf16(path.string()));
+    EXPECT_EQ(std::vector<uint8_t>(result.out.begin(), result.out.end()), outcome.sceneBytes);
+    EXPECT_FALSE(fs::exists(fs::current_path() / "-"));
+}
+
+TEST(Progress, ShowsTheStageAfterASecondOnATerminalAndClearsItsLine) {
+    for (const bool terminal : {false, true}) {
+        std::ostringstream err;
+        {
+            Progress progress(err, terminal, "big.kvt");
+            progress.stage("importing");
+            std::this_thread::sleep_for(std::chrono::milliseconds(1300));
+        }
+        const std::string text = err.str();
+        if (!terminal) {
+            EXPECT_EQ(text, "");
+            continue;
+        }
+        EXPECT_EQ(text.rfind("\rquillmesh-import: big.kvt: importing... 1.", 0), 0u) << text;
+        // The line is overwritten with spaces and the cursor returned at the end.
+        EXPECT_EQ(text.back(), '\r');
+    }
+}
+
+TEST(ReportScene, CountsMaterialsAndTheGeometryOfEveryMesh) {
     using qmhost::Descriptor;
     using qmhost::fourcc;
     using qmhost::Value;
@@ -467,14 +557,16 @@ TEST(CountScene, CountsMaterialsAndTheGeometryOfEveryMesh) {
     root.put(fourcc("mtll"), Value::fromList({Value::fromObject(fourcc("mtlo"), Descriptor()),
                                               Value::fromObject(fourcc("mtlo"), Descriptor()),
                                               Value::fromObject(fourcc("mtlo"), Descriptor())}));
-    const SceneCounts counts = countScene(root);
-    EXPECT_EQ(counts.materials, 3u);
-    EXPECT_EQ(counts.meshes, 2u);
-    EXPECT_EQ(counts.vertices, 4u);
-    EXPECT_EQ(counts.polygons, 2u);
+    const SceneReport report = reportScene(root);
+    EXPECT_EQ(report.materials.size(), 3u);
+    ASSERT_EQ(report.meshes.size(), 2u);
+    EXPECT_EQ(report.meshes[0].vertices, 3u);
+    EXPECT_EQ(report.meshes[0].polygons, 2u);
+    EXPECT_EQ(report.vertices, 4u);
+    EXPECT_EQ(report.polygons, 2u);
 
-    const SceneCounts none = countScene(Descriptor());
-    EXPECT_EQ(none.materials + none.meshes + none.vertices + none.polygons, 0u);
+    const SceneReport none = reportScene(Descriptor());
+    EXPECT_EQ(none.materials.size() + none.meshes.size() + none.vertices + none.polygons, 0u);
 }
 
 }  // namespace
