@@ -262,9 +262,11 @@ Outcome importOnce(const fs::path& tool, const fs::path& file) {
     if (WIFSIGNALED(status)) {
         outcome.reason = "killed by signal " + std::to_string(WTERMSIG(status));
     }
-    const std::string prefix = "quillmesh-import: import failed: ";
-    if (outcome.reason.rfind(prefix, 0) == 0) {
-        outcome.reason.erase(0, prefix.size());
+    // "quillmesh-import: FILE: reason": the reason alone.
+    const std::string prefix = "quillmesh-import: ";
+    const std::size_t fileEnd = outcome.reason.find(": ", prefix.size());
+    if (outcome.reason.rfind(prefix, 0) == 0 && fileEnd != std::string::npos) {
+        outcome.reason.erase(0, fileEnd + 2);
     }
     fs::remove_all(work);
     return outcome;

@@ -1,106 +1,44 @@
-// quillmesh-import for Windows: our host loading the built module the way the
-// application does. It loads the .8bi with LoadLibrary, reads its property
-// list to learn the entry point, finds it with GetProcAddress, and runs the
-// About selector and the four read selectors through it.
+// quillmesh-import for Windows: our host loading the built module the way the application does.
+// It loads the .8bi with LoadLibrary, reads its property list to learn the entry point, finds it
+// with GetProcAddress, and runs the About selector and the four read selectors through it. The
+// command line and everything after the entry point is found are the native tool's own
+// (command_line.cpp, import_summary.cpp); this twin adds --module, --properties and --about.
 //
-//   quillmesh-import [--module FILE.8bi] [--properties] [--about] [--descriptor FILE] [MODEL.kvt]
-//
-// Without --module the module is quillmesh_64.8bi beside this program, or in
-// the folder above it (the build tree's layout).
+// Without --module the module is quillmesh_64.8bi beside this program, or in the folder above it
+// (the build tree's layout).
 #include <windows.h>
 
+#include <fcntl.h>
+#include <io.h>
 #include <shellapi.h>
 
-#include <chrono>
 #include <cstdio>
-#include <fstream>
+#include <exception>
+#include <iostream>
 #include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "host/host.h"
-#include "host/import_driver.h"
 #include "host/property_list.h"
 #include "platform/platform.h"
+#include "tools/command_line.h"
 
 namespace {
 
-constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
-constexpr int kExitUsage = 2;
+using namespace quillmesh::tool;
+
 constexpr int16_t kSelectorAboutBox = 0;
 constexpr WORD kPropertyListId = 16000;
-
-const char* const kUsage =
-    "usage: quillmesh-import [--module FILE.8bi] [--properties] [--about] [--descriptor FILE] "
-    "[MODEL.kvt]\n"
-    "  --module FILE      the module to load (default: quillmesh_64.8bi beside this program or\n"
-    "                     in the folder above it)\n"
-    "  --properties       print what the module's property list says about it\n"
-    "  --about            run the About selector: the About box stays up until it is closed\n"
-    "  --descriptor FILE  write the flattened scene descriptor the host received to FILE\n"
-    "Imports MODEL.kvt through ReadPrepare, ReadStart, ReadContinue and ReadFinish and prints the\n"
-    "result. Exit status: 0 success, 1 failure, 2 usage error.\n";
-
-struct Options {
-    std::wstring module;
-    bool properties = false;
-    bool about = false;
-    std::optional<std::wstring> descriptor;
-    std::optional<std::wstring> model;
-};
 
 std::string utf8(const std::wstring& wide) {
     return quillmesh::platform::toUtf8(std::u16string(wide.begin(), wide.end()));
 }
 
-std::optional<Options> parseArguments(int argc, wchar_t** argv) {
-    Options options;
-    for (int index = 1; index < argc; ++index) {
-        const std::wstring argument = argv[index];
-        auto value = [&]() -> std::optional<std::wstring> {
-            if (index + 1 >= argc) {
-                std::fprintf(stderr, "quillmesh-import: %s needs a value\n",
-                             utf8(argument).c_str());
-                return std::nullopt;
-            }
-            return std::wstring(argv[++index]);
-        };
-        if (argument == L"--module") {
-            auto path = value();
-            if (!path) {
-                return std::nullopt;
-            }
-            options.module = *path;
-        } else if (argument == L"--descriptor") {
-            options.descriptor = value();
-            if (!options.descriptor) {
-                return std::nullopt;
-            }
-        } else if (argument == L"--properties") {
-            options.properties = true;
-        } else if (argument == L"--about") {
-            options.about = true;
-        } else if (argument == L"--help") {
-            std::fputs(kUsage, stdout);
-            std::exit(kExitSuccess);
-        } else if (!argument.empty() && argument[0] == L'-') {
-            std::fprintf(stderr, "quillmesh-import: unknown option %s\n%s", utf8(argument).c_str(),
-                         kUsage);
-            return std::nullopt;
-        } else if (options.model) {
-            std::fprintf(stderr, "quillmesh-import: only one model at a time\n%s", kUsage);
-            return std::nullopt;
-        } else {
-            options.model = argument;
-        }
-    }
-    if (!options.model && !options.about && !options.properties) {
-        std::fputs(kUsage, stderr);
-        return std::nullopt;
-    }
-    return options;
+std::wstring wide(const std::string& text) {
+    const std::u16string units = quillmesh::platform::fromUtf8(text);
+    return std::wstring(units.begin(), units.end());
 }
 
 std::wstring programFolder() {
@@ -146,28 +84,49 @@ std::optional<std::vector<qmhost::PluginProperty>> readPropertyList(HMODULE modu
         std::span<const uint8_t>(static_cast<const uint8_t*>(bytes), size));
 }
 
-bool writeFile(const std::wstring& path, const std::vector<uint8_t>& bytes) {
-    return quillmesh::platform::writeWholeFile(std::u16string(path.begin(), path.end()), bytes);
+// The module's file version from its version resource, "" when it has none.
+std::string moduleVersion(const std::wstring& path) {
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    if (size == 0) {
+        return {};
+    }
+    std::vector<uint8_t> info(size);
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT fixedSize = 0;
+    if (!GetFileVersionInfoW(path.c_str(), 0, size, info.data()) ||
+        !VerQueryValueW(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &fixedSize) ||
+        fixed == nullptr || fixedSize < sizeof(VS_FIXEDFILEINFO)) {
+        return {};
+    }
+    return std::to_string(HIWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionMS)) + "." +
+           std::to_string(HIWORD(fixed->dwFileVersionLS)) + "." +
+           std::to_string(LOWORD(fixed->dwFileVersionLS));
 }
 
-int run(const Options& options) {
-    const std::wstring modulePath = options.module.empty() ? defaultModulePath() : options.module;
+struct TwinOptions {
+    std::string module;
+    bool properties = false;
+    bool about = false;
+};
+
+int run(const ToolOptions& options, const TwinOptions& twin, const std::wstring& modulePath) {
     HMODULE module = LoadLibraryW(modulePath.c_str());
     if (module == nullptr) {
-        std::fprintf(stderr, "quillmesh-import: cannot load the module %s (error %lu)\n",
-                     utf8(modulePath).c_str(), GetLastError());
+        std::cerr << "quillmesh-import: " << utf8(modulePath) << ": cannot load the module (error "
+                  << GetLastError() << ")\n";
         return kExitFailure;
     }
     const auto properties = readPropertyList(module);
     if (!properties) {
-        std::fprintf(stderr, "quillmesh-import: %s has no readable property list\n",
-                     utf8(modulePath).c_str());
+        std::cerr << "quillmesh-import: " << utf8(modulePath) << ": no readable property list\n";
         FreeLibrary(module);
         return kExitFailure;
     }
-    if (options.properties) {
-        std::printf("module:      %s\n%s", utf8(modulePath).c_str(),
-                    qmhost::describeProperties(*properties).c_str());
+    if (twin.properties) {
+        std::cout << "module:      " << utf8(modulePath) << "\n"
+                  << qmhost::describeProperties(*properties);
     }
     // The host calls the entry point the property list names for 64-bit Windows.
     const qmhost::PluginProperty* entryProperty =
@@ -176,54 +135,37 @@ int run(const Options& options) {
     auto entry = reinterpret_cast<PluginMainRoutine>(
         reinterpret_cast<void (*)()>(GetProcAddress(module, entryName.c_str())));
     if (entry == nullptr) {
-        std::fprintf(stderr, "quillmesh-import: the module exports no entry point \"%s\"\n",
-                     entryName.c_str());
+        std::cerr << "quillmesh-import: " << utf8(modulePath) << ": no entry point \"" << entryName
+                  << "\"\n";
         FreeLibrary(module);
         return kExitFailure;
     }
 
     int status = kExitSuccess;
-    {
+    if (twin.about) {
         qmhost::Host host;
         host.setPluginModules(module, nullptr);
-        if (options.about) {
-            const int16_t result = host.call(entry, kSelectorAboutBox);
-            for (const std::string& url : host.browsedUrls()) {
-                std::printf("browser:     %s\n", url.c_str());
-            }
-            std::printf("about:       result %d\n", result);
-            if (result != 0) {
-                status = kExitFailure;
-            }
+        const int16_t result = host.call(entry, kSelectorAboutBox);
+        for (const std::string& url : host.browsedUrls()) {
+            std::cout << "browser:     " << url << "\n";
         }
-        if (options.model) {
-            const std::u16string path(options.model->begin(), options.model->end());
-            const auto start = std::chrono::steady_clock::now();
-            const qmhost::ImportOutcome outcome = qmhost::runImport(host, entry, path);
-            const double milliseconds =
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-                    .count();
-            std::printf("file:        %s\n", utf8(*options.model).c_str());
-            std::printf("result:      %d (prepare %d, start %d, continue %d, finish %d)\n",
-                        outcome.result(), outcome.prepareResult, outcome.startResult,
-                        outcome.continueResult, outcome.finishResult);
-            std::printf("scene:       %s, descriptor %zu bytes\n",
-                        outcome.sceneDelivered ? "handed over" : "none", outcome.sceneBytes.size());
-            std::printf("import time: %.1f ms\n", milliseconds);
-            if (outcome.result() != 0 || !outcome.sceneDelivered) {
-                status = kExitFailure;
-            } else if (options.descriptor && !writeFile(*options.descriptor, outcome.sceneBytes)) {
-                std::fprintf(stderr, "quillmesh-import: cannot write %s\n",
-                             utf8(*options.descriptor).c_str());
-                status = kExitFailure;
-            }
+        std::cout << "about:       result " << result << "\n";
+        if (result != 0) {
+            status = kExitFailure;
         }
         if (!host.balanced()) {
-            std::fprintf(stderr, "quillmesh-import: the module left host objects behind: %s\n",
-                         host.accountSummary().c_str());
+            std::cerr << "quillmesh-import: the module left host objects behind: "
+                      << host.accountSummary() << "\n";
             status = kExitFailure;
         }
     }
+    if (!options.files.empty()) {
+        const ToolStreams streams{std::cout, std::cerr, _isatty(_fileno(stderr)) != 0};
+        if (runImportTool(options, entry, streams) != kExitSuccess) {
+            status = kExitFailure;
+        }
+    }
+    std::cout.flush();
     FreeLibrary(module);
     return status;
 }
@@ -236,15 +178,54 @@ int main() {
     if (argv == nullptr) {
         return kExitUsage;
     }
-    const std::optional<Options> options = parseArguments(argc, argv);
-    LocalFree(argv);
-    if (!options) {
-        return kExitUsage;
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments.push_back(utf8(argv[i]));
     }
+    LocalFree(argv);
+    // The flattened descriptor may go to standard output: no newline translation.
+    _setmode(_fileno(stdout), _O_BINARY);
     try {
-        return run(*options);
+        CLI::App app{"", "quillmesh-import"};
+        ToolOptions options;
+        TwinOptions twin;
+        addToolOptions(app, options);
+        app.add_option("--module", twin.module,
+                       "The module to load (default: quillmesh_64.8bi beside this program or in "
+                       "the folder above it)")
+            ->type_name("FILE.8bi");
+        app.add_flag("--properties", twin.properties,
+                     "Print what the module's property list says about it");
+        app.add_flag("--about", twin.about,
+                     "Show the module's About box; it stays up until it is closed");
+        // --version is answered before the parse, so the module is the default one or the one
+        // named right after --module.
+        std::wstring modulePath = defaultModulePath();
+        for (std::size_t i = 1; i + 1 < arguments.size(); ++i) {
+            if (arguments[i] == "--module") {
+                modulePath = wide(arguments[i + 1]);
+            }
+        }
+        const std::string versionOfModule = moduleVersion(modulePath);
+        const std::string version =
+            std::string("quillmesh-import ") + toolVersion() + "\nmodule " +
+            (versionOfModule.empty() ? std::string("(no version found)") : versionOfModule) + " (" +
+            utf8(modulePath) + ")";
+        if (const std::optional<int> status =
+                parseCommandLine(app, options, false, arguments, version, std::cout, std::cerr)) {
+            return *status;
+        }
+        if (options.files.empty() && !twin.about && !twin.properties) {
+            std::cerr << "quillmesh-import: no input: give one or more FILE.kvt, --about or "
+                         "--properties\n";
+            return kExitUsage;
+        }
+        if (!twin.module.empty()) {
+            modulePath = wide(twin.module);
+        }
+        return run(options, twin, modulePath);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "quillmesh-import: %s\n", error.what());
+        std::cerr << "quillmesh-import: " << error.what() << "\n";
         return kExitFailure;
     }
 }
