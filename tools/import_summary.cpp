@@ -606,10 +606,24 @@ void ToolRun::exportScene(FileReport& report, const qmhost::Descriptor& scene,
         fail(report, "cannot export to " + pathText(target) + ": " + error);
         return;
     }
+    // The folder of several files' exports is made when it does not exist yet.
+    const std::string& asked = *options_.exportPath;
+    if (asked.back() == '/' || asked.back() == '\\') {
+        std::error_code error;
+        fs::create_directories(target.parent_path(), error);
+        if (error) {
+            fail(report, "cannot make the folder " + pathText(target.parent_path()) + ": " +
+                             error.message());
+            return;
+        }
+    }
     const std::string writeError = writeBytes(target, exported->bytes);
     if (!writeError.empty()) {
         fail(report, "cannot write " + pathText(target) + ": " + writeError);
+        return;
     }
+    report.exportPath = pathText(target);
+    report.exportTriangles = exported->summary.triangles;
 }
 
 void ToolRun::writeOutputs(FileReport& report, const std::vector<uint8_t>& sceneBytes,
@@ -824,6 +838,10 @@ void writeHumanSummary(std::ostream& out, const FileReport& report) {
             }
         }
     }
+    if (report.exportPath) {
+        out << "  exported:     " << *report.exportPath << " ("
+            << counted(report.exportTriangles, "triangle", "triangles") << ", polygons as fans)\n";
+    }
     if (report.flatRows != 0) {
         out << "  flat rows:    " << groupedNumber(report.flatRows) << "\n";
     }
@@ -959,6 +977,14 @@ void writeJsonSummary(JsonWriter& json, const FileReport& report) {
             json.endObject();
         }
         json.endArray();
+    }
+    if (report.exportPath) {
+        json.key("export");
+        json.beginObject();
+        json.key("path");
+        json.string(*report.exportPath);
+        writeCount(json, "triangles", static_cast<int64_t>(report.exportTriangles));
+        json.endObject();
     }
     json.key("warnings");
     json.beginArray();

@@ -126,6 +126,9 @@ struct FileReport {
     std::optional<SceneReport> scene;
     double importMilliseconds = 0.0;  // PluginMain's four read selectors
     double totalMilliseconds = 0.0;   // the whole file, outputs included
+    // The glTF export written, and its triangles (polygons are triangulated as fans).
+    std::optional<std::string> exportPath;
+    std::size_t exportTriangles = 0;
     // Why the import failed; empty when it succeeded.
     std::string failure;
     // Warnings for people, one line each (missing textures, skipped embedded files).
