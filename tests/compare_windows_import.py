@@ -65,13 +65,16 @@ def main():
         model = os.path.join(work, name)
         nativeOut = model + ".native.bin"
         windowsOut = model + ".windows.bin"
-        status, output = run([args.native_tool, "--descriptor", nativeOut, model])
+        nativeGlb = model + ".native.glb"
+        windowsGlb = model + ".windows.glb"
+        status, output = run([args.native_tool, "--descriptor", nativeOut, "--export", nativeGlb,
+                              model])
         if status != 0:
             print(f"{name}: native import failed ({status}):\n{output}")
             failures += 1
             continue
         status, output = run(["wine", args.windows_tool, "--descriptor", windowsPath(windowsOut),
-                              windowsPath(model)])
+                              "--export", windowsPath(windowsGlb), windowsPath(model)])
         if status != 0:
             print(f"{name}: Windows import failed ({status}):\n{output}")
             failures += 1
@@ -92,7 +95,19 @@ def main():
         if problems:
             failures += 1
             continue
-        print(f"{name}: same {len(native)}-byte descriptor ({separators} separators differ)")
+        # The glTF export refers to the texture relative to itself, so both tools write the
+        # same bytes.
+        with open(nativeGlb, "rb") as file:
+            nativeExport = file.read()
+        with open(windowsGlb, "rb") as file:
+            windowsExport = file.read()
+        if nativeExport != windowsExport:
+            print(f"{name}: the glTF exports differ ({len(nativeExport)} and "
+                  f"{len(windowsExport)} bytes)")
+            failures += 1
+            continue
+        print(f"{name}: same {len(native)}-byte descriptor ({separators} separators differ) "
+              f"and same {len(nativeExport)}-byte glTF export")
 
     if failures or not models:
         print(f"FAILED: {failures} of {len(models)} model(s)")

@@ -210,15 +210,16 @@ bool expressiblePath(std::u16string_view text) {
 }
 
 // `texturePath` relative to `folder` as a URI reference: its segments percent-encoded, joined by
-// '/'. Nothing when the path is not absolute or cannot be reached from the folder by a relative
-// path (another drive or share), or names the folder itself.
+// '/'. Nothing when the path is not rooted (on Windows \models\wood.png is rooted, on the
+// drive of the folder when the folder has none either) or cannot be reached from the folder by a
+// relative path (another drive or share), or names the folder itself.
 std::optional<std::string> textureUri(std::u16string_view texturePath, const fs::path& folder) {
     if (texturePath.empty() || !expressiblePath(texturePath)) {
         return std::nullopt;
     }
     const std::string utf8 = platform::toUtf8(texturePath);
     const fs::path texture(std::u8string(utf8.begin(), utf8.end()));
-    if (!texture.is_absolute()) {
+    if (!texture.has_root_directory()) {
         return std::nullopt;
     }
     const fs::path relative =

@@ -269,6 +269,11 @@ std::string slotName(int32_t slot) {
 // directory; the path as given when it cannot be made absolute.
 fs::path absolutePath(const std::string& text) {
     const fs::path given = utf8Path(text);
+    // A rooted path stays as given: on Windows \models\a.kvt names the current drive,
+    // which the import does not change.
+    if (given.has_root_directory()) {
+        return given;
+    }
     std::error_code error;
     fs::path absolute = fs::absolute(given, error);
     return error ? given : absolute;
