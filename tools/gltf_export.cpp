@@ -271,17 +271,25 @@ std::optional<std::u16string> diffuseTexturePath(const Descriptor& material) {
     return std::nullopt;
 }
 
+constexpr double kHalfSqrt2 = 0.70710678118654752440;
+
 double unitInterval(double value) {
     return std::clamp(value, 0.0, 1.0);
+}
+
+// The host's colours are display (sRGB) values; glTF's base colour factor is linear.
+double linearFromDisplay(double value) {
+    const double c = unitInterval(value);
+    return c <= 0.04045 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
 }
 
 tinygltf::Material gltfMaterial(const Descriptor& material) {
     tinygltf::Material out;
     out.name = nameOf(material);
     const double opacity = unitInterval(1.0 - numberOr(material, "Trns", 0.0));
-    out.pbrMetallicRoughness.baseColorFactor = {unitInterval(numberOr(material, "dred", 1.0)),
-                                                unitInterval(numberOr(material, "dgrn", 1.0)),
-                                                unitInterval(numberOr(material, "dblu", 1.0)),
+    out.pbrMetallicRoughness.baseColorFactor = {linearFromDisplay(numberOr(material, "dred", 1.0)),
+                                                linearFromDisplay(numberOr(material, "dgrn", 1.0)),
+                                                linearFromDisplay(numberOr(material, "dblu", 1.0)),
                                                 opacity};
     out.pbrMetallicRoughness.metallicFactor = 0.0;
     out.pbrMetallicRoughness.roughnessFactor = 1.0;
@@ -791,6 +799,10 @@ std::optional<GltfExport> exportUnguarded(const Descriptor& scene, GltfForm form
             }
             tinygltf::Node node;
             node.name = nameOf(mesh.asObject());
+            // The host's axes have +Z up, glTF's +Y: the node turns its mesh a quarter round X
+            // ((x, y, z) to (x, z, -y)), so that viewers show the model upright while the
+            // positions stay those the host received.
+            node.rotation = {-kHalfSqrt2, 0.0, 0.0, kHalfSqrt2};
             node.mesh = exporter.add(mesh.asObject());
             gltfScene.nodes.push_back(static_cast<int>(model.nodes.size()));
             model.nodes.push_back(std::move(node));

@@ -41,10 +41,6 @@ async function render(url) {
 
   const gltf = await new GLTFLoader().loadAsync(url);
   const model = gltf.scene;
-  // ?up=z: the file's +Z is up (its axes turned a quarter round X); three.js draws +Y up.
-  if (params.get('up') === 'z') {
-    model.rotation.x = -Math.PI / 2;
-  }
   scene.add(model);
   model.updateMatrixWorld(true);
   model.traverse((node) => {

@@ -293,8 +293,12 @@ TEST(GltfExport, OnePrimitivePerMaterialUsedWithAlphaFromOpacity) {
         EXPECT_EQ(glb.json["accessors"][primitive["indices"].get<int>()]["count"], 3 * (i + 1));
         const Json& material = glb.json["materials"][i];
         EXPECT_EQ(material["name"], "\xC3\x96l " + std::to_string(i));
-        EXPECT_EQ(material["pbrMetallicRoughness"]["baseColorFactor"],
-                  (Json{0.5, 0.25, 1.0, cases[i].alpha}));
+        // Display colours become linear ones.
+        const Json& factor = material["pbrMetallicRoughness"]["baseColorFactor"];
+        EXPECT_NEAR(factor[0].get<double>(), 0.21404, 1e-5);
+        EXPECT_NEAR(factor[1].get<double>(), 0.05087, 1e-5);
+        EXPECT_EQ(factor[2], 1.0);
+        EXPECT_EQ(factor[3], cases[i].alpha);
         EXPECT_EQ(material.value("alphaMode", "OPAQUE"), cases[i].mode);
     }
 }
