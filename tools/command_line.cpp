@@ -32,9 +32,9 @@ constexpr const char* kFooter =
     "are decoded (vectors, uvs, polygons, corners), other blocks are hex.\n"
     "\n"
     "--export writes glTF 2.0 (.gltf with the buffer inside, or .glb) of the scene the host\n"
-    "received: positions, normals, UVs, polygons triangulated as fans, materials as\n"
-    "metallic-roughness with the diffuse colour and opacity, and the diffuse texture referred\n"
-    "to by a path relative to the export (never copied).\n"
+    "received, turned upright for glTF's +Y: positions, normals, UVs, polygons triangulated as\n"
+    "fans, materials as metallic-roughness with the diffuse colour and opacity, and the diffuse\n"
+    "texture referred to by a path relative to the export (never copied).\n"
     "\n"
     "Exit status: 0 every file imported and every output was written; 1 a file or an output\n"
     "failed (the other files still run); 2 usage error.";

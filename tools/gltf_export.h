@@ -3,11 +3,12 @@
 // writes the bytes; nothing here reads or writes a file.
 //
 // What the glTF holds:
-//   - one mesh and one node (no transform) per object of the root's "mshl" list, named by its
-//     "Nm  ", in a scene that holds every node. Positions come from "verl", normals from "nrml",
-//     texture coordinates from "uvl " with V turned back (glTF V = 1 - the host's V), all as
-//     32-bit floats, in the host's axes. A glTF vertex is one distinct (vertex, normal, UV) index
-//     triple of the "faci" corners, so vertices the polygons share stay shared.
+//   - one mesh and one node per object of the root's "mshl" list, named by its "Nm  ", in a
+//     scene that holds every node. Each node turns its mesh a quarter round X ((x, y, z) to
+//     (x, z, -y)): the host's +Z up becomes glTF's +Y up. Positions come from "verl", normals from
+//     "nrml", texture coordinates from "uvl " with V turned back (glTF V = 1 - the host's V), all
+//     as 32-bit floats, in the host's axes. A glTF vertex is one distinct (vertex, normal, UV)
+//     index triple of the "faci" corners, so vertices the polygons share stay shared.
 //   - polygons triangulated as fans: a polygon of n >= 3 corners c0..c(n-1) gives the triangles
 //     (c0, c(k), c(k+1)) for k = 1..n-2, in its own winding. Polygons of fewer than 3 corners are
 //     dropped (and counted).
@@ -15,12 +16,13 @@
 //     primitives of a mesh share its vertex accessors. Indices are unsigned shorts when the mesh
 //     has fewer than 65,536 vertices, else unsigned ints.
 //   - one material per object of "mtll", named by its "Nm  ": metallic-roughness with metallic 0
-//     and roughness 1, baseColorFactor (diffuse "dred", "dgrn", "dblu"; opacity 1 - "Trns"),
-//     alphaMode BLEND when the opacity is below 1, doubleSided from "twos". The diffuse texture
-//     (the "mapl" entry of "Type" 0 with a non-empty path in "Nm  ") becomes a texture whose
-//     image URI is that path relative to the output folder, percent-encoded. The image is never
-//     read. A path that cannot be expressed relative to the folder (a relative path, another
-//     drive or a network share, a text that is not a valid path) gives the material no texture.
+//     and roughness 1, baseColorFactor (diffuse "dred", "dgrn", "dblu" made linear from sRGB;
+//     opacity 1 - "Trns"), alphaMode BLEND when the opacity is below 1, doubleSided from "twos".
+//     The diffuse texture (the "mapl" entry of "Type" 0 with a non-empty path in "Nm  ") becomes a
+//     texture whose image URI is that path relative to the output folder, percent-encoded. The
+//     image is never read. A path that cannot be expressed relative to the folder (a relative path,
+//     another drive or a network share, a text that is not a valid path) gives the material no
+//     texture.
 //
 // Damaged input never makes an invalid file: a mesh whose geometry blocks are not whole entries
 // is left out; a polygon whose corners run past "faci", or that names a vertex outside "verl" or
