@@ -9,14 +9,11 @@
 #include <unordered_set>
 
 #include "platform/platform.h"
+#include "tools/scene_blocks.h"
 
 namespace quillmesh::tool {
 namespace {
 
-constexpr std::size_t kVectorBytes = 24;
-constexpr std::size_t kUVBytes = 16;
-constexpr std::size_t kPolygonBytes = 36;
-constexpr std::size_t kCornerBytes = 16;
 // Reserved parts of a polygon record: bytes 4..7 and 20..35.
 constexpr std::size_t kPolygonGapOffset = 4;
 constexpr std::size_t kPolygonGapBytes = 4;
@@ -58,24 +55,12 @@ const BlockKind* findBlockKind(const KeyName& key) {
 }
 
 // Callers keep every read inside the block: offset + width <= bytes.size().
-uint32_t readU32(std::span<const uint8_t> bytes, std::size_t offset) {
-    uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-    }
-    return value;
-}
-
 int32_t readI32(std::span<const uint8_t> bytes, std::size_t offset) {
-    return static_cast<int32_t>(readU32(bytes, offset));
+    return loadI32(bytes.data() + offset);
 }
 
 double readF64(std::span<const uint8_t> bytes, std::size_t offset) {
-    uint64_t bits = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        bits |= static_cast<uint64_t>(bytes[offset + i]) << (8 * i);
-    }
-    return std::bit_cast<double>(bits);
+    return loadF64(bytes.data() + offset);
 }
 
 std::string hexText(std::span<const uint8_t> bytes) {
@@ -101,13 +86,13 @@ bool allZero(std::span<const uint8_t> bytes) {
 std::size_t entryBytes(BlockLayout layout) {
     switch (layout) {
         case BlockLayout::kVectors:
-            return kVectorBytes;
+            return kVectorEntryBytes;
         case BlockLayout::kUVs:
-            return kUVBytes;
+            return kUVEntryBytes;
         case BlockLayout::kPolygons:
-            return kPolygonBytes;
+            return kPolygonEntryBytes;
         case BlockLayout::kCorners:
-            return kCornerBytes;
+            return kCornerEntryBytes;
         case BlockLayout::kText:
             return 1;
     }
@@ -116,7 +101,7 @@ std::size_t entryBytes(BlockLayout layout) {
 
 void writeVectors(JsonWriter& json, std::span<const uint8_t> bytes) {
     json.beginArray();
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kVectorBytes) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kVectorEntryBytes) {
         json.beginArray();
         json.number(readF64(bytes, offset));
         json.number(readF64(bytes, offset + 8));
@@ -128,7 +113,7 @@ void writeVectors(JsonWriter& json, std::span<const uint8_t> bytes) {
 
 void writeUVs(JsonWriter& json, std::span<const uint8_t> bytes) {
     json.beginArray();
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kUVBytes) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kUVEntryBytes) {
         json.beginArray();
         json.number(readF64(bytes, offset));
         json.number(readF64(bytes, offset + 8));
@@ -139,8 +124,8 @@ void writeUVs(JsonWriter& json, std::span<const uint8_t> bytes) {
 
 void writePolygons(JsonWriter& json, std::span<const uint8_t> bytes) {
     json.beginArray();
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kPolygonBytes) {
-        const std::span<const uint8_t> record = bytes.subspan(offset, kPolygonBytes);
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kPolygonEntryBytes) {
+        const std::span<const uint8_t> record = bytes.subspan(offset, kPolygonEntryBytes);
         json.beginObject();
         json.key("corners");
         json.integer(readI32(record, 0));
@@ -164,7 +149,7 @@ void writePolygons(JsonWriter& json, std::span<const uint8_t> bytes) {
 void writeCorners(JsonWriter& json, std::span<const uint8_t> bytes) {
     static constexpr const char* kFields[] = {"vertex", "normal", "uv", "auxiliary"};
     json.beginArray();
-    for (std::size_t offset = 0; offset < bytes.size(); offset += kCornerBytes) {
+    for (std::size_t offset = 0; offset < bytes.size(); offset += kCornerEntryBytes) {
         json.beginObject();
         for (std::size_t field = 0; field < 4; ++field) {
             json.key(kFields[field]);

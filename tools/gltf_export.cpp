@@ -15,6 +15,7 @@
 #include <utility>
 
 #include "platform/platform.h"
+#include "tools/scene_blocks.h"
 
 // The library's implementation is compiled here, without its image codecs and file system
 // routines: the model is serialised to a stream and images are only referred to by URI.
@@ -47,10 +48,6 @@ using qmhost::Descriptor;
 using qmhost::Value;
 using qmhost::ValueKind;
 
-constexpr std::size_t kVectorBytes = 24;
-constexpr std::size_t kUVBytes = 16;
-constexpr std::size_t kPolygonBytes = 36;
-constexpr std::size_t kCornerBytes = 16;
 constexpr std::size_t kPolygonMaterialOffset = 16;
 constexpr int32_t kDiffuseSlot = 0;
 // Below this many vertices a mesh's indices fit unsigned shorts (65,535 itself is reserved).
@@ -59,24 +56,7 @@ constexpr std::size_t kShortIndexVertices = 65535;
 // last 16 MiB.
 constexpr std::size_t kMaxBufferBytes = 0xFFFFFFFFu - (std::size_t{1} << 24);
 
-// Little-endian reads and writes, byte by byte.
-uint32_t loadU32(const uint8_t* bytes) {
-    uint32_t value = 0;
-    for (int i = 0; i < 4; ++i) {
-        value |= static_cast<uint32_t>(bytes[i]) << (8 * i);
-    }
-    return value;
-}
-int32_t loadI32(const uint8_t* bytes) {
-    return static_cast<int32_t>(loadU32(bytes));
-}
-double loadF64(const uint8_t* bytes) {
-    uint64_t bits = 0;
-    for (int i = 0; i < 8; ++i) {
-        bits |= static_cast<uint64_t>(bytes[i]) << (8 * i);
-    }
-    return std::bit_cast<double>(bits);
-}
+// Little-endian writes, byte by byte (the reads are scene_blocks.h's).
 void storeU16(std::vector<uint8_t>& out, uint16_t value) {
     out.push_back(static_cast<uint8_t>(value));
     out.push_back(static_cast<uint8_t>(value >> 8));
@@ -137,14 +117,8 @@ std::optional<Float2> gltfUV(const uint8_t* bytes) {
     return Float2{*u, *v};
 }
 
-const Value* findKind(const Descriptor& descriptor, const char (&code)[5], ValueKind kind) {
-    const Value* value = descriptor.find(qmhost::fourcc(code));
-    return value != nullptr && value->kind() == kind ? value : nullptr;
-}
-
 std::string nameOf(const Descriptor& descriptor) {
-    const Value* name = findKind(descriptor, "Nm  ", ValueKind::Text);
-    return name == nullptr ? std::string() : platform::toUtf8(name->asText());
+    return textOf(descriptor, "Nm  ");
 }
 
 // A float (or integer) value, or `fallback` when there is none or it is not finite.
@@ -157,14 +131,6 @@ double numberOr(const Descriptor& descriptor, const char (&code)[5], double fall
         number = value->asInteger();
     }
     return std::isfinite(number) ? number : fallback;
-}
-
-std::span<const uint8_t> blockOf(const Descriptor& descriptor, const char (&code)[5]) {
-    const Value* value = findKind(descriptor, code, ValueKind::Data);
-    if (value == nullptr) {
-        return {};
-    }
-    return {value->asData().data(), value->asData().size()};
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -377,16 +343,17 @@ std::optional<MeshBlocks> meshBlocks(const Descriptor& mesh) {
     blocks.uvs = blockOf(mesh, "uvl ");
     blocks.polygons = blockOf(mesh, "facl");
     blocks.corners = blockOf(mesh, "faci");
-    if (blocks.positions.size() % kVectorBytes != 0 || blocks.normals.size() % kVectorBytes != 0 ||
-        blocks.uvs.size() % kUVBytes != 0 || blocks.polygons.size() % kPolygonBytes != 0 ||
-        blocks.corners.size() % kCornerBytes != 0) {
+    if (blocks.positions.size() % kVectorEntryBytes != 0 ||
+        blocks.normals.size() % kVectorEntryBytes != 0 || blocks.uvs.size() % kUVEntryBytes != 0 ||
+        blocks.polygons.size() % kPolygonEntryBytes != 0 ||
+        blocks.corners.size() % kCornerEntryBytes != 0) {
         return std::nullopt;
     }
-    blocks.vertexCount = blocks.positions.size() / kVectorBytes;
-    blocks.normalCount = blocks.normals.size() / kVectorBytes;
-    blocks.uvCount = blocks.uvs.size() / kUVBytes;
-    blocks.polygonCount = blocks.polygons.size() / kPolygonBytes;
-    blocks.cornerCount = blocks.corners.size() / kCornerBytes;
+    blocks.vertexCount = blocks.positions.size() / kVectorEntryBytes;
+    blocks.normalCount = blocks.normals.size() / kVectorEntryBytes;
+    blocks.uvCount = blocks.uvs.size() / kUVEntryBytes;
+    blocks.polygonCount = blocks.polygons.size() / kPolygonEntryBytes;
+    blocks.cornerCount = blocks.corners.size() / kCornerEntryBytes;
     return blocks;
 }
 
@@ -414,7 +381,7 @@ class PolygonWalk {
     // Polygon `index` (called for 0, 1, 2, ... in turn). Once one runs past the corners, all
     // later ones do.
     Polygon next(std::size_t index) {
-        const uint8_t* record = blocks_.polygons.data() + index * kPolygonBytes;
+        const uint8_t* record = blocks_.polygons.data() + index * kPolygonEntryBytes;
         Polygon polygon;
         polygon.cornerCount = loadU32(record);
         polygon.material = loadI32(record + kPolygonMaterialOffset);
@@ -432,7 +399,7 @@ class PolygonWalk {
         for (std::size_t k = 0; k < polygon.cornerCount; ++k) {
             const uint32_t vertex = cornerField(polygon.firstCorner + k, 0);
             if (vertex >= blocks_.vertexCount ||
-                !finiteFloat3(blocks_.positions.data() + vertex * kVectorBytes)) {
+                !finiteFloat3(blocks_.positions.data() + vertex * kVectorEntryBytes)) {
                 polygon.state = State::Invalid;
                 return polygon;
             }
@@ -443,7 +410,7 @@ class PolygonWalk {
     // Field 0 (vertex), 1 (normal) or 2 (UV) of a corner; a negative index reads as one no block
     // holds.
     uint32_t cornerField(std::size_t corner, std::size_t field) const {
-        return loadU32(blocks_.corners.data() + corner * kCornerBytes + 4 * field);
+        return loadU32(blocks_.corners.data() + corner * kCornerEntryBytes + 4 * field);
     }
 
   private:
@@ -575,9 +542,9 @@ class MeshExporter {
                     const uint32_t normal = walk.cornerField(corner, 1);
                     const uint32_t uv = walk.cornerField(corner, 2);
                     normalsUsable = normalsUsable && normal < blocks.normalCount &&
-                                    unitNormal(blocks.normals.data() + normal * kVectorBytes);
+                                    unitNormal(blocks.normals.data() + normal * kVectorEntryBytes);
                     uvsUsable = uvsUsable && uv < blocks.uvCount &&
-                                gltfUV(blocks.uvs.data() + uv * kUVBytes);
+                                gltfUV(blocks.uvs.data() + uv * kUVEntryBytes);
                 }
                 keptCorners += polygon.cornerCount;
                 triangles[slotOf(polygon.material, slots)] += polygon.cornerCount - 2;
@@ -678,8 +645,8 @@ class MeshExporter {
                 buffer_.view(TINYGLTF_TARGET_ARRAY_BUFFER, [&](std::vector<uint8_t>& out) {
                     for (const Corner& corner : corners) {
                         // Every kept corner's position was checked in the first pass.
-                        const Float3 position =
-                            *finiteFloat3(blocks.positions.data() + corner.vertex * kVectorBytes);
+                        const Float3 position = *finiteFloat3(blocks.positions.data() +
+                                                              corner.vertex * kVectorEntryBytes);
                         for (std::size_t axis = 0; axis < 3; ++axis) {
                             storeF32(out, position[axis]);
                             minimum[axis] = std::min<double>(minimum[axis], position[axis]);
@@ -698,7 +665,7 @@ class MeshExporter {
                 buffer_.view(TINYGLTF_TARGET_ARRAY_BUFFER, [&](std::vector<uint8_t>& out) {
                     for (const Corner& corner : corners) {
                         const Float3 normal =
-                            *unitNormal(blocks.normals.data() + corner.normal * kVectorBytes);
+                            *unitNormal(blocks.normals.data() + corner.normal * kVectorEntryBytes);
                         for (const float value : normal) {
                             storeF32(out, value);
                         }
@@ -711,7 +678,7 @@ class MeshExporter {
             const int view =
                 buffer_.view(TINYGLTF_TARGET_ARRAY_BUFFER, [&](std::vector<uint8_t>& out) {
                     for (const Corner& corner : corners) {
-                        const Float2 uv = *gltfUV(blocks.uvs.data() + corner.uv * kUVBytes);
+                        const Float2 uv = *gltfUV(blocks.uvs.data() + corner.uv * kUVEntryBytes);
                         storeF32(out, uv[0]);
                         storeF32(out, uv[1]);
                     }

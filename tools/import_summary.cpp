@@ -25,6 +25,7 @@
 #include "tools/gltf_export.h"
 #include "tools/json_writer.h"
 #include "tools/progress.h"
+#include "tools/scene_blocks.h"
 
 namespace quillmesh::tool {
 namespace {
@@ -32,25 +33,7 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr std::size_t kHeaderPeekBytes = 16;
-constexpr std::size_t kVectorEntryBytes = 24;
-constexpr std::size_t kPolygonEntryBytes = 36;
 constexpr const char* kToolName = "quillmesh-import";
-
-uint32_t littleEndianWord(std::span<const uint8_t> bytes, std::size_t offset) {
-    uint32_t value = 0;
-    for (std::size_t i = 0; i < 4; ++i) {
-        value |= static_cast<uint32_t>(bytes[offset + i]) << (8 * i);
-    }
-    return value;
-}
-
-double littleEndianDouble(std::span<const uint8_t> bytes, std::size_t offset) {
-    uint64_t bits = 0;
-    for (std::size_t i = 0; i < 8; ++i) {
-        bits |= static_cast<uint64_t>(bytes[offset + i]) << (8 * i);
-    }
-    return std::bit_cast<double>(bits);
-}
 
 // A path given on the command line (UTF-8) as a path of this system.
 fs::path utf8Path(const std::string& text) {
@@ -87,16 +70,16 @@ HeaderWords peekHeader(const fs::path& path) {
     std::fclose(file);
     const std::span<const uint8_t> read(bytes.data(), got);
     if (got >= 4) {
-        header.magicMatches = littleEndianWord(read, 0) == kModelMagic;
+        header.magicMatches = loadU32(read.data() + 0) == kModelMagic;
     }
     if (got >= 8) {
-        header.version = littleEndianWord(read, 4);
+        header.version = loadU32(read.data() + 4);
     }
     if (got >= 12) {
-        header.flags = littleEndianWord(read, 8);
+        header.flags = loadU32(read.data() + 8);
     }
     if (got >= 16) {
-        header.length = littleEndianWord(read, 12);
+        header.length = loadU32(read.data() + 12);
     }
     return header;
 }
@@ -165,26 +148,9 @@ std::string embeddedFilesText(const ModelDiagnosis& diagnosis) {
     return text;
 }
 
-const qmhost::Value* findKind(const qmhost::Descriptor& descriptor, const char (&code)[5],
-                              qmhost::ValueKind kind) {
-    const qmhost::Value* value = descriptor.find(qmhost::fourcc(code));
-    return value != nullptr && value->kind() == kind ? value : nullptr;
-}
-
-std::string textOf(const qmhost::Descriptor& descriptor, const char (&code)[5]) {
-    const qmhost::Value* value = findKind(descriptor, code, qmhost::ValueKind::Text);
-    return value != nullptr ? platform::toUtf8(value->asText()) : std::string();
-}
-
 double numberOf(const qmhost::Descriptor& descriptor, const char (&code)[5]) {
     const qmhost::Value* value = findKind(descriptor, code, qmhost::ValueKind::Float);
     return value != nullptr ? value->asFloat() : 0.0;
-}
-
-std::span<const uint8_t> blockOf(const qmhost::Descriptor& descriptor, const char (&code)[5]) {
-    const qmhost::Value* value = findKind(descriptor, code, qmhost::ValueKind::Data);
-    return value != nullptr ? std::span<const uint8_t>(value->asData())
-                            : std::span<const uint8_t>();
 }
 
 MaterialReport reportMaterial(const qmhost::Descriptor& material) {
@@ -230,12 +196,12 @@ MeshReport reportMesh(const qmhost::Descriptor& mesh) {
         std::array<double, 3> low{};
         std::array<double, 3> high{};
         for (std::size_t axis = 0; axis < 3; ++axis) {
-            low[axis] = high[axis] = littleEndianDouble(vertices, axis * 8);
+            low[axis] = high[axis] = loadF64(vertices.data() + axis * 8);
         }
         for (std::size_t offset = 0; offset + kVectorEntryBytes <= vertices.size();
              offset += kVectorEntryBytes) {
             for (std::size_t axis = 0; axis < 3; ++axis) {
-                const double value = littleEndianDouble(vertices, offset + axis * 8);
+                const double value = loadF64(vertices.data() + offset + axis * 8);
                 low[axis] = std::min(low[axis], value);
                 high[axis] = std::max(high[axis], value);
             }

@@ -115,18 +115,19 @@ void JsonWriter::quoted(std::string_view text) {
     out_.put('"');
 }
 
-void JsonWriter::integer(int64_t value) {
+template <typename Integer>
+void JsonWriter::digits(Integer value) {
     beforeValue();
     std::array<char, 24> text{};
     const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
     out_.write(text.data(), end - text.data());
 }
 
+void JsonWriter::integer(int64_t value) {
+    digits(value);
+}
 void JsonWriter::unsignedInteger(uint64_t value) {
-    beforeValue();
-    std::array<char, 24> text{};
-    const auto end = std::to_chars(text.data(), text.data() + text.size(), value).ptr;
-    out_.write(text.data(), end - text.data());
+    digits(value);
 }
 
 void JsonWriter::number(double value) {

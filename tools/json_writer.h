@@ -38,6 +38,8 @@ class JsonWriter {
   private:
     void beforeValue();
     void quoted(std::string_view text);
+    template <typename Integer>
+    void digits(Integer value);
     void open(char bracket, bool object);
     void close(char bracket);
     void newline(std::size_t depth);
